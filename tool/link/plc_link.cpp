@@ -1,0 +1,118 @@
+#include "link/plc_link.h"
+
+#include <chrono>
+
+#include "link/link_error.h"
+
+namespace cabrix {
+
+CPlcLink::CPlcLink() : m_hConsole(platform::Console::StandardOutput()) {
+  // The event is created not signalled by StopEvent's constructor (which throws when it cannot
+  // be had); the reset mirrors the order of construction the exchanges rely on.
+  m_stopEvent.Reset();
+  m_hThread = nullptr;
+}
+
+CPlcLink::~CPlcLink() { Stop(false); }
+
+int CPlcLink::Stop(bool /*immediate*/) {
+  if (m_hThread == nullptr) return -1;
+  m_stopEvent.Set();
+  return -1;
+}
+
+void CPlcLink::CheckStop() {
+  if (m_stopEvent.TryWait()) throw CLinkError(kLinkStopped);
+}
+
+platform::SerialPort CPlcLink::OpenSerial(int port) {
+  platform::SerialPort handle;
+  if (!handle.Open(port)) throw CLinkError(kLinkCannotOpen);
+  return handle;
+}
+
+bool CPlcLink::ConfigureSerial(platform::SerialPort& handle, std::uint32_t writeTotalConstant,
+                               std::uint32_t writeTotalMultiplier,
+                               std::uint32_t readTotalMultiplier, std::uint32_t readInterval,
+                               std::uint32_t readTotalConstant) {
+  platform::SerialTimeouts timeouts;
+  timeouts.readIntervalMs = readInterval;
+  timeouts.readTotalMultiplierMs = readTotalMultiplier;
+  timeouts.readTotalConstantMs = readTotalConstant;
+  timeouts.writeTotalMultiplierMs = writeTotalMultiplier;
+  timeouts.writeTotalConstantMs = writeTotalConstant;
+  switch (handle.Configure(timeouts)) {
+    case platform::SerialConfigResult::kOk: break;
+    case platform::SerialConfigResult::kGetStateFailed: throw CLinkError(kLinkGetStateFailed);
+    case platform::SerialConfigResult::kSetStateFailed: throw CLinkError(kLinkSetStateFailed);
+    case platform::SerialConfigResult::kSetTimeoutsFailed:
+      throw CLinkError(kLinkSetTimeoutsFailed);
+  }
+  handle.Purge();
+  return true;
+}
+
+int CPlcLink::ReadSerial(platform::SerialPort& handle, std::span<std::uint8_t> buffer) {
+  CheckStop();
+  const platform::IoResult r = handle.Read(buffer);
+  if (!r.ok) throw CLinkError(kLinkCallFailed);
+  if (r.count == 0) throw CLinkError(kLinkNoData);
+  return static_cast<int>(r.count);
+}
+
+bool CPlcLink::WriteSerial(platform::SerialPort& handle, std::span<const std::uint8_t> data) {
+  CheckStop();
+  const platform::IoResult r = handle.Write(data);
+  if (!r.ok) throw CLinkError(kLinkCallFailed);
+  if (r.count == 0 || r.count < data.size()) throw CLinkError(kLinkShortWrite);
+  return true;
+}
+
+void CPlcLink::PurgeSerial(platform::SerialPort& handle) { handle.Purge(); }
+
+platform::TcpSocket CPlcLink::ConnectTcp(int port, const platform::Ipv4Address& address) {
+  platform::TcpSocket socket;
+  socket.Connect(address, static_cast<std::uint16_t>(port));
+  return socket;
+}
+
+void CPlcLink::SetReceiveBound(std::uint32_t multiplierMs, std::uint32_t constantMs) {
+  m_receiveMultiplierMs = multiplierMs;
+  m_receiveConstantMs = constantMs;
+}
+
+int CPlcLink::ReceiveTcp(platform::TcpSocket& socket, std::span<std::uint8_t> buffer) {
+  CheckStop();
+  const auto bound = std::chrono::milliseconds(
+      static_cast<std::int64_t>(buffer.size()) * m_receiveMultiplierMs + m_receiveConstantMs);
+  const platform::TcpSocket::RecvResult r = socket.Receive(buffer, bound);
+  switch (r.status) {
+    case platform::TcpSocket::RecvStatus::kData: return static_cast<int>(r.count);
+    case platform::TcpSocket::RecvStatus::kError: throw CLinkError(kLinkCallFailed);
+    case platform::TcpSocket::RecvStatus::kClosed:
+    case platform::TcpSocket::RecvStatus::kTimedOut: break;
+  }
+  throw CLinkError(kLinkNoData);
+}
+
+bool CPlcLink::SendTcp(platform::TcpSocket& socket, std::span<const std::uint8_t> data) {
+  CheckStop();
+  const platform::IoResult r = socket.Send(data);
+  if (!r.ok) throw CLinkError(kLinkCallFailed);
+  if (r.count == 0 || r.count < data.size()) throw CLinkError(kLinkShortWrite);
+  return true;
+}
+
+std::size_t CSerialChannel::Read(std::span<std::uint8_t> buffer) {
+  return static_cast<std::size_t>(m_link.ReadSerial(m_port, buffer));
+}
+
+void CSerialChannel::Write(std::span<const std::uint8_t> data) { m_link.WriteSerial(m_port, data); }
+
+std::size_t CTcpChannel::Read(std::span<std::uint8_t> buffer) {
+  return static_cast<std::size_t>(m_link.ReceiveTcp(m_socket, buffer));
+}
+
+void CTcpChannel::Write(std::span<const std::uint8_t> data) { m_link.SendTcp(m_socket, data); }
+
+}  // namespace cabrix

@@ -1,0 +1,59 @@
+#include "link/receive_frame.h"
+
+#include "link/link_error.h"
+
+namespace cabrix {
+
+namespace {
+constexpr int kHeaderAttempts = 3;
+constexpr std::size_t kEndMarkerSize = 2;
+}  // namespace
+
+ReceivedFrame ReceiveFrame(CByteChannel& channel, ReplyAcks& acks) {
+  PlcFrame header;
+  InitFrame(header);
+  PlcFrame working;
+  InitFrame(working);
+  ReceivedFrame result;
+
+  for (;;) {
+    int attempts = 0;
+    std::size_t got = 0;
+    for (;;) {
+      got = channel.Read(header.bytes().first(kFrameHeaderSize));
+      // The controller did not take our last acknowledgement: it sends code 20 where a header
+      // belongs, and we repeat the acknowledgement as it was.
+      if (got == kAckSize && Read16le(header.bytes(), 2) == kAckRejected) {
+        channel.Write(acks.ack.bytes());
+      }
+      if (++attempts == kHeaderAttempts) throw CLinkError(kLinkCallFailed);
+      if (got == kFrameHeaderSize) break;
+    }
+
+    result.size = channel.Read(result.payload);
+    if (result.size == kEndMarkerSize) {
+      result.endMarker = true;
+      result.number = header.number();
+      result.last = header.last();
+      return result;
+    }
+
+    CopyFrame(working, header.bytes(), result.data(), static_cast<int>(result.size));
+    SetChecksum(working, static_cast<int>(result.size));
+    const bool good = working.checksum() == header.checksum();
+
+    acks.ack.set_number(header.number());
+    acks.ack.set_code(good ? kAckAccepted : kAckRejected);
+    channel.Write(acks.ack.bytes());
+    acks.lastFrameAck = acks.ack;
+
+    if (good) {
+      result.number = header.number();
+      result.last = header.last();
+      return result;
+    }
+    // A rejected frame is dropped; the controller repeats it.
+  }
+}
+
+}  // namespace cabrix

@@ -1,0 +1,18 @@
+// Console text: every text the tool shows is Windows-1251 and is converted to code page 866
+// just before it is written to standard output.
+#pragma once
+
+#include <string_view>
+
+namespace cabrix {
+
+// Converts a zero-terminated Windows-1251 text in place to code page 866 and returns it.
+// Letters А..я move to their code page 866 places, № becomes 0xFC; every other byte, Ё and ё
+// included, stays as it is. The text ends at its first zero byte.
+char* ToConsoleText(char* text);
+
+// Converts a copy of a Windows-1251 text (up to its first zero byte) and writes it to standard
+// output byte for byte. Nothing in the text is taken as a format.
+void PrintText(std::string_view cp1251);
+
+}  // namespace cabrix

@@ -1,0 +1,165 @@
+#include "cmd.h"
+
+#include "cmd_p.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+constexpr int kPollMs = 100;
+// After a kill the pipes close at once; this only bounds a pathological wait for their end.
+constexpr int kDrainAfterKillMs = 1000;
+
+void DispatchWindowEvents()
+{
+    if (QCoreApplication::instance() != nullptr)
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+} // namespace
+
+ByteLines SplitLines(const QByteArray &bytes)
+{
+    ByteLines lines;
+    qsizetype end = bytes.indexOf('\0');
+    if (end < 0)
+        end = bytes.size();
+    QByteArray line;
+    bool pending = false; // characters seen since the last line end
+    for (qsizetype i = 0; i < end; ++i) {
+        const char c = bytes[i];
+        if (c == '\r' || c == '\n') {
+            lines.append(line);
+            line.clear();
+            pending = false;
+            if (c == '\r' && i + 1 < end && bytes[i + 1] == '\n')
+                ++i;
+        } else {
+            line.append(c);
+            pending = true;
+        }
+    }
+    if (pending)
+        lines.append(line);
+    return lines;
+}
+
+std::vector<QByteArray> SplitCommandLine(const QByteArray &cmdLine)
+{
+    std::vector<QByteArray> args;
+    const qsizetype n = cmdLine.size();
+    qsizetype i = 0;
+    auto isBlank = [&](qsizetype k) { return cmdLine[k] == ' ' || cmdLine[k] == '\t'; };
+
+    // The program's path: quotes only delimit it, backslashes are plain characters.
+    while (i < n && isBlank(i))
+        ++i;
+    if (i == n)
+        return args;
+    QByteArray program;
+    if (cmdLine[i] == '"') {
+        ++i;
+        while (i < n && cmdLine[i] != '"')
+            program.append(cmdLine[i++]);
+        if (i < n)
+            ++i;
+    } else {
+        while (i < n && !isBlank(i))
+            program.append(cmdLine[i++]);
+    }
+    args.push_back(program);
+
+    QByteArray arg;
+    bool inArg = false;
+    bool inQuotes = false;
+    while (i < n) {
+        const char c = cmdLine[i];
+        if (c == '\\') {
+            qsizetype run = 0;
+            while (i < n && cmdLine[i] == '\\') {
+                ++run;
+                ++i;
+            }
+            inArg = true;
+            if (i < n && cmdLine[i] == '"') {
+                arg.append(QByteArray(run / 2, '\\'));
+                if (run % 2 == 1) {
+                    arg.append('"');
+                    ++i;
+                }
+                // An even run leaves the quote to act as a quote.
+            } else {
+                arg.append(QByteArray(run, '\\'));
+            }
+        } else if (c == '"') {
+            inArg = true;
+            if (inQuotes && i + 1 < n && cmdLine[i + 1] == '"') {
+                arg.append('"');
+                inQuotes = false;
+                i += 2;
+            } else {
+                inQuotes = !inQuotes;
+                ++i;
+            }
+        } else if ((c == ' ' || c == '\t') && !inQuotes) {
+            if (inArg)
+                args.push_back(arg);
+            arg.clear();
+            inArg = false;
+            ++i;
+        } else {
+            arg.append(c);
+            inArg = true;
+            ++i;
+        }
+    }
+    if (inArg)
+        args.push_back(arg);
+    return args;
+}
+
+std::int32_t RunAndCapture(const QByteArray &cmdLine, std::uint32_t timeoutSec, ByteLines &outLines,
+                           ByteLines &errLines, std::uint32_t &exitCode)
+{
+    std::int32_t result = 0;
+    cmd_detail::ChildProcess child;
+    if (const std::uint32_t error = child.Start(cmdLine); error != 0)
+        return static_cast<std::int32_t>(error);
+
+    // The counter counts polls, not wall-clock time: dispatching events is not counted.
+    const long long limitMs = static_cast<long long>(timeoutSec) * 1000;
+    long long elapsedMs = 0;
+    for (;;) {
+        if (child.WaitForEnd(kPollMs))
+            break;
+        DispatchWindowEvents();
+        elapsedMs += kPollMs;
+        if (elapsedMs > limitMs) {
+            child.Terminate(1);
+            result = -1;
+            break;
+        }
+    }
+
+    // Both pipes are read to their end. Something the child started may still hold them after the
+    // child itself has ended: the rest of the time-out bounds that wait, then it is killed.
+    if (result == -1) {
+        for (int waited = 0; !child.Drain(kPollMs) && waited < kDrainAfterKillMs; waited += kPollMs)
+            DispatchWindowEvents();
+    } else {
+        while (!child.Drain(kPollMs)) {
+            DispatchWindowEvents();
+            elapsedMs += kPollMs;
+            if (elapsedMs > limitMs) {
+                child.KillDescendants();
+                child.Drain(kDrainAfterKillMs);
+                break;
+            }
+        }
+    }
+
+    outLines = SplitLines(child.Out());
+    errLines = SplitLines(child.Err());
+    exitCode = child.ExitCode();
+    return result;
+}

@@ -1,0 +1,36 @@
+// Unit cmd: runs one console command line as a hidden child process with a time-out and captures
+// what it writes to standard output and standard error as lines of text.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+// The captured lines: the child's bytes one for one, with no code-page conversion.
+using ByteLines = QList<QByteArray>;
+
+// Starts cmdLine (the program's path first, then its arguments, in the Windows command-line
+// syntax) with no standard input and an environment of its own, waits for it while window events
+// keep being dispatched, and fills outLines / errLines with its standard output / standard error.
+// Returns 0 when the child ended by itself (exitCode is its exit code), -1 when it ran past
+// timeoutSec and was killed (exitCode is 1), or a positive system error code when it could not be
+// started (the lists and exitCode are then left untouched).
+std::int32_t RunAndCapture(const QByteArray &cmdLine, std::uint32_t timeoutSec, ByteLines &outLines,
+                           ByteLines &errLines, std::uint32_t &exitCode);
+
+// Splits captured bytes into lines: the text ends at its last byte or at the first zero byte; a
+// line ends at CR, at LF, or at CR LF (one line end); a line end at the very end adds no empty
+// line, and a last line without one still counts.
+ByteLines SplitLines(const QByteArray &bytes);
+
+// Splits a command line into arguments the way a Windows program's start-up code does: the first
+// word is the program (up to the next blank, or between double quotes with no escapes); the rest
+// follow the usual rules for blanks, double quotes and backslashes.
+std::vector<QByteArray> SplitCommandLine(const QByteArray &cmdLine);
+
+// The operating system's own message text for a system error code, with trailing blanks, control
+// characters and full stops removed.
+QString SystemErrorText(std::uint32_t code);

@@ -1,0 +1,197 @@
+// The tool runner: start, time-out, start failure, capture of both streams, the line rule and the
+// Windows splitting of the command line.
+#include "cmd.h"
+
+#include "qt_env.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace {
+
+QByteArray Hex(const QByteArray &bytes) { return bytes.toHex(); }
+
+QByteArray EmitCmd(const QByteArray &out, const QByteArray &err, int status, int repeat = 1)
+{
+    return QByteArray(FAKE_EMIT) + " " + (out.isEmpty() ? QByteArray("\"\"") : Hex(out)) + " " +
+           (err.isEmpty() ? QByteArray("\"\"") : Hex(err)) + " " + QByteArray::number(status) + " " +
+           QByteArray::number(repeat);
+}
+
+ByteLines Lines(std::initializer_list<const char *> items)
+{
+    ByteLines lines;
+    for (const char *s : items)
+        lines.append(QByteArray(s));
+    return lines;
+}
+
+TEST(SplitLines, LineEndsAndZeroByte)
+{
+    struct Case {
+        QByteArray text;
+        ByteLines lines;
+    };
+    const Case cases[] = {
+        {QByteArray(), {}},
+        {"a\r\nb", Lines({"a", "b"})},
+        {"a\r\r\nb", Lines({"a", "", "b"})},
+        {"x\r\r\ny\r\r\n", Lines({"x", "", "y", ""})},
+        {"a\nb\rc\n", Lines({"a", "b", "c"})},
+        {"\n", Lines({""})},
+        {"\n\r", Lines({"", ""})},
+        {"last", Lines({"last"})},
+        {QByteArray("ab\0cd\r\n", 7), Lines({"ab"})},
+        {QByteArray("\0ab", 3), {}},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(SplitLines(c.text), c.lines) << c.text.toHex().constData();
+}
+
+TEST(SplitCommandLine, WindowsRules)
+{
+    using Args = std::vector<QByteArray>;
+    struct Case {
+        QByteArray line;
+        Args args;
+    };
+    const Case cases[] = {
+        {"prog", {"prog"}},
+        {"  prog   a \t b  ", {"prog", "a", "b"}},
+        {"prog \"file 1.txt\"", {"prog", "file 1.txt"}},
+        {"prog /FLDR\"C:\\My Data\"", {"prog", "/FLDRC:\\My Data"}},
+        {"prog \"\"", {"prog", ""}},
+        {"prog a\"b c\"d", {"prog", "ab cd"}},
+        // Two quotes inside quotes: one literal quote, and the quoted stretch ends.
+        {"prog \"a\"\"b c\"", {"prog", "a\"b", "c"}},
+        // Backslashes count only before a quote.
+        {"prog a\\\\b", {"prog", "a\\\\b"}},
+        {"prog a\\\\\"b c\"", {"prog", "a\\b c"}},
+        {"prog a\\\"b", {"prog", "a\"b"}},
+        {"prog a\\\\\\\"b", {"prog", "a\\\"b"}},
+        // A folder ending in a backslash swallows its closing quote.
+        {"prog /FLDR\"C:\\\" /get \"n\"", {"prog", "/FLDRC:\" /get n"}},
+        // The program's path: quotes delimit it, backslashes stay as they are.
+        {"\"C:\\Program Files\\x.exe\" /a", {"C:\\Program Files\\x.exe", "/a"}},
+        {"C:\\dir\\\"x\" y", {"C:\\dir\\\"x\"", "y"}},
+        {"", {}},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(SplitCommandLine(c.line), c.args) << c.line.constData();
+}
+
+TEST(RunAndCapture, ChildThatEndsAtOnce)
+{
+    ByteLines out, err;
+    std::uint32_t exitCode = 12345;
+    EXPECT_EQ(RunAndCapture(EmitCmd("hello\r\nworld\r\n", "", 7), 30, out, err, exitCode), 0);
+    EXPECT_EQ(exitCode, 7u);
+    EXPECT_EQ(out, Lines({"hello", "world"}));
+    EXPECT_TRUE(err.isEmpty());
+}
+
+TEST(RunAndCapture, PreviousContentsAreReplaced)
+{
+    ByteLines out = Lines({"old"}), err = Lines({"old"});
+    std::uint32_t exitCode = 99;
+    EXPECT_EQ(RunAndCapture(EmitCmd("", "", 0), 30, out, err, exitCode), 0);
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_TRUE(out.isEmpty());
+    EXPECT_TRUE(err.isEmpty());
+}
+
+TEST(RunAndCapture, LineRuleAndZeroByteThroughThePipe)
+{
+    ByteLines out, err;
+    std::uint32_t exitCode = 0;
+    ASSERT_EQ(RunAndCapture(EmitCmd("x\r\r\ny\r\r\n", QByteArray("e1\0e2", 5), 0), 30, out, err,
+                            exitCode),
+              0);
+    EXPECT_EQ(out, Lines({"x", "", "y", ""}));
+    EXPECT_EQ(err, Lines({"e1"}));
+}
+
+TEST(RunAndCapture, StandardErrorOnly)
+{
+    ByteLines out, err;
+    std::uint32_t exitCode = 0;
+    ASSERT_EQ(RunAndCapture(EmitCmd("", "only\r\nhere", 3), 30, out, err, exitCode), 0);
+    EXPECT_TRUE(out.isEmpty());
+    EXPECT_EQ(err, Lines({"only", "here"}));
+    EXPECT_EQ(exitCode, 3u);
+}
+
+TEST(RunAndCapture, OutputLargerThanAPipeIsCapturedWhole)
+{
+    ByteLines out, err;
+    std::uint32_t exitCode = 1;
+    // 200000 lines of "0123456789": far more than a pipe holds while the child runs.
+    ASSERT_EQ(RunAndCapture(EmitCmd("0123456789\r\n", "", 0, 200000), 30, out, err, exitCode), 0);
+    EXPECT_EQ(exitCode, 0u);
+    ASSERT_EQ(out.size(), 200000);
+    EXPECT_EQ(out.front(), "0123456789");
+    EXPECT_EQ(out.back(), "0123456789");
+}
+
+TEST(RunAndCapture, ChildPastItsTimeOutIsKilled)
+{
+    TestApp();
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(20);
+
+    ByteLines out, err;
+    std::uint32_t exitCode = 0;
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(RunAndCapture(QByteArray(FAKE_HANG) + " started", 1, out, err, exitCode), -1);
+    const qint64 ms = clock.elapsed();
+    EXPECT_EQ(exitCode, 1u);
+    EXPECT_EQ(out, Lines({"started"}));
+    // 11 polls of 100 ms: at least the nominal second, and nowhere near the child's own minute.
+    EXPECT_GE(ms, 1000);
+    EXPECT_LT(ms, 20000);
+    // Window events were dispatched between the polls.
+    EXPECT_GT(ticks, 0);
+}
+
+TEST(RunAndCapture, MissingProgramLeavesListsAndExitCodeAlone)
+{
+    ByteLines out = Lines({"keep"}), err = Lines({"keep too"});
+    std::uint32_t exitCode = 4242;
+    EXPECT_EQ(RunAndCapture("/nonexistent/folder/cabrix /dir", 30, out, err, exitCode), ENOENT);
+    EXPECT_EQ(out, Lines({"keep"}));
+    EXPECT_EQ(err, Lines({"keep too"}));
+    EXPECT_EQ(exitCode, 4242u);
+    EXPECT_FALSE(SystemErrorText(ENOENT).isEmpty());
+    EXPECT_FALSE(SystemErrorText(ENOENT).endsWith('.'));
+}
+
+TEST(RunAndCapture, ChildGetsSplitArgumentsOwnEnvironmentNoInputNoTerminal)
+{
+    qputenv("XDG_CONFIG_HOME", "/tmp/tollmark-test-config");
+    ByteLines out, err;
+    std::uint32_t exitCode = 1;
+    const QByteArray line = QByteArray(FAKE_PROBE) +
+                            " /TCP127.0.0.1 /FLDR\"/tmp/x y\" /get \"a b.txt\" \xC0\xFF";
+    ASSERT_EQ(RunAndCapture(line, 30, out, err, exitCode), 0);
+    EXPECT_EQ(exitCode, 0u);
+
+    ByteLines expected = Lines({"/TCP127.0.0.1", "/FLDR/tmp/x y", "/get", "a b.txt", "\xC0\xFF",
+                                "--env--", "SystemRoot=c:\\windows"});
+    if (const char *home = std::getenv("HOME"))
+        expected.append(QByteArray("HOME=") + home);
+    expected.append("XDG_CONFIG_HOME=/tmp/tollmark-test-config");
+    expected.append("stdin:end");
+    expected.append("tty:none");
+    EXPECT_EQ(out, expected);
+    qunsetenv("XDG_CONFIG_HOME");
+}
+
+} // namespace

@@ -1,0 +1,285 @@
+#include "cabrix.h"
+
+#include "plc_names.h"
+
+#include <QCollator>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::uint32_t kCopyTimeoutSec = 120;
+constexpr std::uint32_t kDeleteTimeoutSec = 60;
+constexpr std::uint32_t kQueryTimeoutSec = 30;
+
+struct ErrorText {
+    std::int32_t code;
+    const char *text;
+};
+
+const ErrorText ErrorTexts[] = {
+    {100, "Произошла ошибка связи с ПЛК!"},
+    {110, "Не удалось открыть один из заданных файлов на ПК!"},
+    {111, "В параметрах указано слишком длинное имя файла!"},
+    {112, "Невозможно удалить файл на ПЛК!"},
+    {120, "Произошла единичная ошибка при чтении файла с ПЛК!"},
+    {121, "Произошли множественные ошибки при чтении файлов с ПЛК!"},
+    {130, "Произошла единичная ошибка при записи файла на ПЛК!"},
+    {131, "Произошли множественные ошибки при записи файлов на ПЛК!"},
+    {200, "Неправильно заданы параметры командной строки!"},
+    {201, "Внутренняя ошибка приложения!"},
+};
+
+const char *const kTimeoutText = "Превышен интервал ожидания!";
+const char *const kUnknownErrorText = "Неизвестная ошибка!";
+
+#ifdef _WIN32
+const char *const kToolName = "cabrix.exe";
+const char *const kOldToolName = "cabrix_old.exe";
+#else
+const char *const kToolName = "cabrix";
+const char *const kOldToolName = "cabrix_old";
+#endif
+
+QString &ToolFolderOverride()
+{
+    static QString folder;
+    return folder;
+}
+
+// The folder of the running executable (symlinks resolved), with its trailing separator.
+QString ToolFolder()
+{
+    QString folder = ToolFolderOverride();
+    if (folder.isEmpty()) {
+        folder = QCoreApplication::instance() != nullptr
+                     ? QFileInfo(QCoreApplication::applicationFilePath()).canonicalPath()
+                     : QDir::currentPath();
+    }
+    folder = QDir::toNativeSeparators(folder);
+    if (!folder.endsWith(QDir::separator()))
+        folder += QDir::separator();
+    return folder;
+}
+
+bool IsFolderSeparator(QChar c)
+{
+#ifdef _WIN32
+    return c == QLatin1Char('\\') || c == QLatin1Char(':');
+#else
+    // PC paths are written with '/' here; a path in the Windows form splits as it would there.
+    return c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':');
+#endif
+}
+
+// The bytes of a PC path as the file system takes them.
+QByteArray PathBytes(const QString &path) { return QFile::encodeName(path); }
+
+QCollator &UserCollator()
+{
+    static QCollator collator = [] {
+        QCollator c{QLocale()};
+        c.setCaseSensitivity(Qt::CaseInsensitive);
+        return c;
+    }();
+    return collator;
+}
+
+} // namespace
+
+void SetToolFolderOverride(const QString &folder) { ToolFolderOverride() = folder; }
+
+TCabrix::TCabrix(QObject *AOwner) : QObject(AOwner), Runner(RunAndCapture)
+{
+    const QString folder = ToolFolder();
+    ExePath = folder + QLatin1String(kToolName);
+    OldExePath = folder + QLatin1String(kOldToolName);
+    LastError.clear();
+    IP = QStringLiteral("192.169..");
+    Port = QStringLiteral("COM2");
+    LinkKind = 0;
+    UpdateLinkArg();
+}
+
+TCabrix::~TCabrix() = default;
+
+void TCabrix::SetIP(const QString &Value)
+{
+    IP = Value;
+    UpdateLinkArg();
+}
+
+void TCabrix::SetPort(const QString &Value)
+{
+    Port = Value;
+    UpdateLinkArg();
+}
+
+void TCabrix::SetLinkKind(std::uint8_t Value)
+{
+    LinkKind = Value;
+    UpdateLinkArg();
+}
+
+void TCabrix::UpdateLinkArg()
+{
+    if (LinkKind == 0)
+        LinkArg = QStringLiteral(" /TCP") + IP;
+    else if (LinkKind == 1)
+        LinkArg = QStringLiteral(" /") + Port;
+}
+
+void TCabrix::SplitFileArg(const QString &Path, QString &FolderArg, QString &Name)
+{
+    qsizetype cut = Path.size();
+    while (cut > 0 && !IsFolderSeparator(Path[cut - 1]))
+        --cut;
+    QString folder = Path.left(cut);
+    // The root folder "/" keeps its one character: an empty folder would mean the current one.
+    if (folder != QLatin1String("/"))
+        folder.chop(1);
+    // On the command line a backslash right before the closing quote would turn it into a literal
+    // quote (a drive root such as C:\ is the case): doubled, such backslashes arrive as they are.
+    qsizetype trailing = 0;
+    while (trailing < folder.size() && folder[folder.size() - 1 - trailing] == QLatin1Char('\\'))
+        ++trailing;
+    FolderArg = QStringLiteral(" /FLDR\"") + folder + QString(trailing, QLatin1Char('\\')) +
+                QLatin1Char('"');
+    Name = Path.mid(cut);
+}
+
+QByteArray TCabrix::GetFileCmdLine(const QString &DestPath)
+{
+    QString folderArg, name;
+    SplitFileArg(DestPath, folderArg, name);
+    return PathBytes(ExePath) + LinkArg.toLocal8Bit() + PathBytes(folderArg) + " /get \"" +
+           plc_names::ControllerBytes(name) + '"';
+}
+
+QByteArray TCabrix::PutFileCmdLine(const QString &SrcPath)
+{
+    QString folderArg, name;
+    SplitFileArg(SrcPath, folderArg, name);
+    return PathBytes(OldExePath) + LinkArg.toLocal8Bit() + PathBytes(folderArg) + " /up \"" +
+           PathBytes(name) + '"';
+}
+
+QByteArray TCabrix::DelFileCmdLine(const QString &Name) const
+{
+    return PathBytes(ExePath) + LinkArg.toLocal8Bit() + " /del \"" +
+           plc_names::ControllerBytes(Name) + '"';
+}
+
+QByteArray TCabrix::GetDirCmdLine() const
+{
+    return PathBytes(ExePath) + LinkArg.toLocal8Bit() + " /dir";
+}
+
+QByteArray TCabrix::GetInfoCmdLine() const
+{
+    return PathBytes(ExePath) + LinkArg.toLocal8Bit() + " /info";
+}
+
+bool TCabrix::GetFile(const QString &DestPath)
+{
+    QString folderArg, name;
+    SplitFileArg(DestPath, folderArg, name);
+    QString error;
+    if (!plc_names::CheckName(name, error) || !plc_names::CheckPcPath(DestPath, error)) {
+        LastError = error;
+        return false;
+    }
+    return Execute(GetFileCmdLine(DestPath), kCopyTimeoutSec);
+}
+
+bool TCabrix::PutFile(const QString &SrcPath)
+{
+    QString error;
+    if (!plc_names::CheckPcPath(SrcPath, error)) {
+        LastError = error;
+        return false;
+    }
+    return Execute(PutFileCmdLine(SrcPath), kCopyTimeoutSec);
+}
+
+bool TCabrix::DelFile(const QString &Name)
+{
+    QString error;
+    if (!plc_names::CheckName(Name, error)) {
+        LastError = error;
+        return false;
+    }
+    return Execute(DelFileCmdLine(Name), kDeleteTimeoutSec);
+}
+
+bool TCabrix::Execute(const QByteArray &CmdLine, std::uint32_t TimeoutSec)
+{
+    if (OnBeforeRun)
+        OnBeforeRun(this);
+    OutLines.clear();
+    ErrLines.clear();
+    std::uint32_t exitCode = 0;
+    const std::int32_t result = Runner(CmdLine, TimeoutSec, OutLines, ErrLines, exitCode);
+
+    LastError.clear();
+    if (result == -1) {
+        LastError = QString::fromUtf8(kTimeoutText);
+    } else if (result > 0) {
+        LastError = SystemErrorText(static_cast<std::uint32_t>(result));
+        // A start failure must never read as success, whatever text the system has for it.
+        if (LastError.isEmpty())
+            LastError = QString::fromUtf8(kUnknownErrorText);
+    } else if (result < 0) {
+        LastError = QString::fromUtf8(kUnknownErrorText);
+    } else if (exitCode != 0) {
+        LastError = QString::fromUtf8(kUnknownErrorText);
+        for (const ErrorText &row : ErrorTexts) {
+            if (row.code == static_cast<std::int32_t>(exitCode)) {
+                LastError = QString::fromUtf8(row.text);
+                break;
+            }
+        }
+    }
+    const bool success = LastError.isEmpty();
+    if (OnAfterRun)
+        OnAfterRun(this);
+    return success;
+}
+
+int TCabrix::CompareAsc(const QByteArray &S1, const QByteArray &S2)
+{
+    return UserCollator().compare(plc_names::FromConsole(S1), plc_names::FromConsole(S2));
+}
+
+int TCabrix::CompareDesc(const QByteArray &S1, const QByteArray &S2) { return CompareAsc(S2, S1); }
+
+bool TCabrix::GetDir(QStringList &Dest, std::uint8_t SortMode)
+{
+    const bool success = Execute(GetDirCmdLine(), kQueryTimeoutSec);
+    Dest.clear();
+    ErrLines.clear();
+    for (qsizetype i = 0; i < OutLines.size(); i += 2)
+        ErrLines.append(OutLines[i]);
+    if (SortMode == 1)
+        std::sort(ErrLines.begin(), ErrLines.end(),
+                  [](const QByteArray &a, const QByteArray &b) { return CompareAsc(a, b) < 0; });
+    else if (SortMode == 2)
+        std::sort(ErrLines.begin(), ErrLines.end(),
+                  [](const QByteArray &a, const QByteArray &b) { return CompareDesc(a, b) < 0; });
+    for (const QByteArray &line : ErrLines)
+        Dest.append(plc_names::FromConsole(line));
+    return success;
+}
+
+bool TCabrix::GetInfo(QStringList &Dest)
+{
+    const bool success = Execute(GetInfoCmdLine(), kQueryTimeoutSec);
+    Dest.clear();
+    for (qsizetype i = 0; i < OutLines.size(); i += 2)
+        Dest.append(plc_names::FromConsole(OutLines[i]));
+    return success;
+}

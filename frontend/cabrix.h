@@ -1,0 +1,76 @@
+// Unit cabrix: TCabrix, the front end's whole knowledge of the console tool. It keeps the link
+// chosen by the operator, builds one command line per action, runs it through RunAndCapture with
+// the action's time-out and turns the outcome into one message text.
+#pragma once
+
+#include "cmd.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+
+// A callback bound to an object and called with the sender.
+using TNotifyEvent = std::function<void(QObject *Sender)>;
+
+// The runner TCabrix calls; RunAndCapture unless a test puts another one in.
+using TRunner = std::function<std::int32_t(const QByteArray &CmdLine, std::uint32_t TimeoutSec,
+                                           ByteLines &OutLines, ByteLines &ErrLines,
+                                           std::uint32_t &ExitCode)>;
+
+// Where the console programs are looked for: the folder of the front end's own executable, or the
+// folder given here (for tests) when it is not empty.
+void SetToolFolderOverride(const QString &folder);
+
+class TCabrix : public QObject {
+public:
+    explicit TCabrix(QObject *AOwner);
+    ~TCabrix() override;
+
+    QString LastError;           // message of the last run; empty after a successful one
+    QString IP;                  // controller address as typed
+    QString Port;                // serial port name, such as COM2
+    std::uint8_t LinkKind = 0;   // 0 TCP, 1 serial port
+    ByteLines OutLines;          // standard output of the last run
+    ByteLines ErrLines;          // standard error of the last run; GetDir's working list
+    QString ExePath;             // the front end's folder + "cabrix"
+    QString OldExePath;          // the front end's folder + "cabrix_old"
+    QString LinkArg;             // the link switch of every command line
+    TNotifyEvent OnAfterRun;
+    TNotifyEvent OnBeforeRun;
+    TRunner Runner;
+
+    void SetIP(const QString &Value);
+    void SetPort(const QString &Value);
+    void SetLinkKind(std::uint8_t Value);
+
+    // Reads the controller file named by DestPath's file-name part into DestPath's folder.
+    bool GetFile(const QString &DestPath);
+    // Writes the PC file SrcPath to the controller.
+    bool PutFile(const QString &SrcPath);
+    // Deletes the controller file Name.
+    bool DelFile(const QString &Name);
+    // Fills Dest with the controller's file names; SortMode 1 ascending, 2 descending, else the
+    // tool's order. Dest is refilled after a failed run too.
+    bool GetDir(QStringList &Dest, std::uint8_t SortMode);
+    // Fills Dest with the controller's information lines.
+    bool GetInfo(QStringList &Dest);
+    // Runs one command line and sets LastError from the outcome; true when it is empty.
+    bool Execute(const QByteArray &CmdLine, std::uint32_t TimeoutSec);
+    // FolderArg := " /FLDR" and the quoted folder part of Path (without its last separator);
+    // Name := the part after it.
+    void SplitFileArg(const QString &Path, QString &FolderArg, QString &Name);
+    void UpdateLinkArg();
+
+    // The command lines of the five actions, byte for byte.
+    QByteArray GetFileCmdLine(const QString &DestPath);
+    QByteArray PutFileCmdLine(const QString &SrcPath);
+    QByteArray DelFileCmdLine(const QString &Name) const;
+    QByteArray GetDirCmdLine() const;
+    QByteArray GetInfoCmdLine() const;
+
+    static int CompareAsc(const QByteArray &S1, const QByteArray &S2);
+    static int CompareDesc(const QByteArray &S1, const QByteArray &S2);
+};

@@ -1,0 +1,70 @@
+# Source this to run the Windows build's programs under Wine, the way the tests do:
+#   source scripts/wine-env.sh [windows build folder, default $BUILD_WIN_DIR or build-win]
+# It sets one Wine prefix under the build folder (<build>/wineprefix), creates and initialises
+# it once (bounded in time), and keeps Wine quiet and without a display, so that a message box
+# returns at once instead of waiting for a click. Afterwards:
+#   wine "$CABRIX_WIN_BIN/cabrix.exe" /?
+#   cabrix_wine_map_com 11 /tmp/x/plc-pty     # COM11 is now that device (or link)
+#   cabrix_wine_unmap_com 11
+# For a test harness: CABRIX_TOOL="$CABRIX_WIN_BIN/cabrix.exe" CABRIX_TOOL_LAUNCHER=wine.
+
+_cabrix_win_build=${1:-${BUILD_WIN_DIR:-build-win}}
+mkdir -p "$_cabrix_win_build"
+CABRIX_WIN_BUILD=$(cd "$_cabrix_win_build" && pwd)
+CABRIX_WIN_BIN="$CABRIX_WIN_BUILD/bin"
+unset _cabrix_win_build
+
+export WINEPREFIX="$CABRIX_WIN_BUILD/wineprefix"
+export WINEARCH=win64
+# No debug channels: Wine's own notes would otherwise land on the programs' standard error.
+export WINEDEBUG=-all
+# No offers to install Mono or Gecko, no menu entries for the desktop.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# Without a display, MessageBoxA fails at once (it returns -1) rather than waiting for a click.
+unset DISPLAY WAYLAND_DISPLAY
+
+# Wine's relay trace limited to MessageBoxA: a run with WINEDEBUG=$CABRIX_WINE_MSGBOX_DEBUG
+# shows every box on standard error as a line
+#   <thread>:Call user32.MessageBoxA(00000000,<addr> "<text, \xNN escaped>",<addr> "cabrix",00000000)
+# among lines of Wine's own (DLL loading and the like), while the box itself returns at once.
+CABRIX_WINE_MSGBOX_DEBUG="-all,+relay"
+
+# The registry reaches the prefix's files only when the Wine server ends, hence the waits.
+if [ ! -f "$WINEPREFIX/.cabrix-ready" ]; then
+  rm -rf "$WINEPREFIX"
+  if ! { timeout 180 wineboot -i && timeout 60 wineserver -w &&
+         timeout 60 wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ \
+           /d 'user32.MessageBoxA' /f && timeout 60 wineserver -w; } >/dev/null 2>&1 ||
+     ! grep -q RelayInclude "$WINEPREFIX/user.reg"; then
+    echo "wine-env: could not initialise $WINEPREFIX" >&2
+    return 1 2>/dev/null || exit 1
+  fi
+  touch "$WINEPREFIX/.cabrix-ready"
+fi
+
+# The prefix's Wine server, started here so that it does not inherit a test's standard output
+# or error. It opens the COM devices itself and, having no controlling terminal, takes the first
+# pseudo-terminal it opens as its own: when the program behind that terminal ends, the server
+# gets SIGHUP and writes a dump of its objects, which then lands in <build>/wineserver.log
+# instead of in a test's captured output. It stays for 60 s after the last Wine program ends.
+if ! wineserver -p60 </dev/null >"$CABRIX_WIN_BUILD/wineserver.log" 2>&1; then
+  # One is running already, perhaps started by a program with other output: let it end first.
+  timeout 60 wineserver -w || true
+  wineserver -p60 </dev/null >"$CABRIX_WIN_BUILD/wineserver.log" 2>&1 || true
+fi
+
+# Ends the prefix's Wine server and every Wine program still running in the prefix.
+cabrix_wine_stop_server() {
+  wineserver -k 2>/dev/null || true
+}
+
+# COM<n> of the Windows programs is $WINEPREFIX/dosdevices/com<n>, a link to a Unix device.
+# Wine's mount manager rewrites the links of the ports it finds itself (com1 for /dev/ttyS0 and
+# so on) whenever a Wine session starts, so tests use port numbers of 10 and above.
+cabrix_wine_map_com() {
+  ln -sfn "$2" "$WINEPREFIX/dosdevices/com$1"
+}
+
+cabrix_wine_unmap_com() {
+  rm -f "$WINEPREFIX/dosdevices/com$1"
+}

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows programs with their platform tests into build-win/ (or $BUILD_WIN_DIR)
+# and runs them under Wine: the platform tests, then the help of cabrix.exe against the POSIX
+# build's in build/ (or $BUILD_DIR), which must have been built before.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if ! command -v socat >/dev/null; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends socat
+fi
+
+bash scripts/build-win.sh -DCABRIX_WINE_TESTS=ON
+cmake --build "${BUILD_WIN_DIR:-build-win}" --target platform_win_tests -j 2
+
+failed=0
+bash tests/wine/platform_tests.sh || failed=1
+bash tests/wine/help_smoke.sh || failed=1
+exit "$failed"

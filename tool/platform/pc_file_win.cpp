@@ -1,0 +1,146 @@
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+// windows.h maps ReplaceFile to ReplaceFileA; this file defines the tool's own ReplaceFile.
+#undef ReplaceFile
+
+#include <algorithm>
+#include <cctype>
+#include <random>
+
+#include "platform/pc_file.h"
+
+namespace cabrix::platform {
+
+namespace {
+
+// A temporary file's name: a dot, this prefix and kRandomChars characters from kAlphabet.
+// Lower case only, since Windows names do not tell case apart.
+constexpr const char* kTemporaryPrefix = ".cbx";
+constexpr std::size_t kRandomChars = 6;
+constexpr const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+constexpr int kCreateAttempts = 100;
+
+DWORD ClampedSize(std::size_t size) {
+  return static_cast<DWORD>(std::min<std::size_t>(size, 0x7FFFFFFF));
+}
+
+std::string RandomSuffix() {
+  static std::mt19937 generator = [] {
+    std::random_device device;
+    std::seed_seq seed{device(), static_cast<unsigned>(GetCurrentProcessId()),
+                       static_cast<unsigned>(GetTickCount())};
+    return std::mt19937(seed);
+  }();
+  std::uniform_int_distribution<std::size_t> pick(0, sizeof kAlphabet - 2);
+  std::string suffix;
+  for (std::size_t i = 0; i < kRandomChars; ++i) suffix += kAlphabet[pick(generator)];
+  return suffix;
+}
+
+}  // namespace
+
+std::string NativePath(std::string_view pcPath) { return std::string(pcPath); }
+
+struct PcFile::Impl {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+};
+
+PcFile::PcFile() : m_impl(std::make_unique<Impl>()) {}
+PcFile::~PcFile() { Close(); }
+PcFile::PcFile(PcFile&&) noexcept = default;
+
+PcFile& PcFile::operator=(PcFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    m_impl = std::move(other.m_impl);
+  }
+  return *this;
+}
+
+bool PcFile::OpenRead(const std::string& path) {
+  Close();
+  if (!m_impl) m_impl = std::make_unique<Impl>();
+  // Share mode 0: nobody else may read or write the file while it is being sent.
+  const HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  m_impl->handle = h;
+  return true;
+}
+
+bool PcFile::CreateTemporary(const std::string& folder, std::string& createdPath) {
+  Close();
+  if (!m_impl) m_impl = std::make_unique<Impl>();
+  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+    const std::string path = folder + kTemporaryPrefix + RandomSuffix();
+    const HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      m_impl->handle = h;
+      createdPath = path;
+      return true;
+    }
+    // Only a name clash is worth another name; any other failure stays a failure.
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
+  }
+  return false;
+}
+
+bool PcFile::IsOpen() const { return m_impl && m_impl->handle != INVALID_HANDLE_VALUE; }
+
+std::optional<std::uint64_t> PcFile::Length() {
+  if (!IsOpen()) return std::nullopt;
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(m_impl->handle, &size) || size.QuadPart < 0) return std::nullopt;
+  return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+std::optional<std::size_t> PcFile::Read(std::span<std::uint8_t> buffer) {
+  if (!IsOpen()) return std::nullopt;
+  DWORD got = 0;
+  if (!ReadFile(m_impl->handle, buffer.data(), ClampedSize(buffer.size()), &got, nullptr)) {
+    return std::nullopt;
+  }
+  return got;
+}
+
+bool PcFile::Write(std::span<const std::uint8_t> data) {
+  if (!IsOpen()) return false;
+  while (!data.empty()) {
+    DWORD put = 0;
+    if (!WriteFile(m_impl->handle, data.data(), ClampedSize(data.size()), &put, nullptr) ||
+        put == 0) {
+      return false;
+    }
+    data = data.subspan(put);
+  }
+  return true;
+}
+
+bool PcFile::Close() {
+  if (!IsOpen()) return true;
+  const BOOL ok = CloseHandle(m_impl->handle);
+  m_impl->handle = INVALID_HANDLE_VALUE;
+  return ok != 0;
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+
+std::string FolderOf(const std::string& nativePath) {
+  const std::size_t slash = nativePath.find_last_of("\\/");
+  if (slash != std::string::npos) return nativePath.substr(0, slash + 1);
+  // "C:name" lies in the current folder of drive C.
+  if (nativePath.size() >= 2 && nativePath[1] == ':' &&
+      std::isalpha(static_cast<unsigned char>(nativePath[0]))) {
+    return nativePath.substr(0, 2);
+  }
+  return "";
+}
+
+}  // namespace cabrix::platform

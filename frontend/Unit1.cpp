@@ -1,0 +1,516 @@
+#include "Unit1.h"
+
+#include "Unit2.h"
+#include "Unit3.h"
+#include "cabrix.h"
+#include "dos_devices.h"
+#include "drives.h"
+#include "file_browse.h"
+#include "msgbox.h"
+#include "plc_names.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QEvent>
+#include <QFileInfo>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+#include <cmath>
+#include <exception>
+#include <stdexcept>
+
+TForm1 *Form1 = nullptr;
+
+namespace {
+
+constexpr int kFormLeft = 164;
+constexpr int kFormTop = 101;
+constexpr int kFormWidth = 758;
+constexpr int kFormHeight = 480;
+constexpr int kBottomPanelHeight = 41;
+constexpr int kTopPanelHeight = 28;
+constexpr int kDirectoryListWidth = 168;
+
+const QChar kDq = QLatin1Char('"');
+const QString kCopyingText = QStringLiteral("Подождите. Идет копирование…");
+const QString kDeletingText = QStringLiteral("Подождите. Идет удаление…");
+const QString kNoFileText = QStringLiteral("Файл не выбран!");
+
+// PC paths are joined with the platform's own separator.
+const QChar kPathSeparator = QDir::separator();
+
+QFrame *NewPanel(const char *name, QWidget *parent)
+{
+    auto *panel = new QFrame(parent);
+    panel->setObjectName(QString::fromLatin1(name));
+    panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    return panel;
+}
+
+QPushButton *NewButton(const char *name, const char *caption, QWidget *parent, int x, int y, int w, int h)
+{
+    auto *button = new QPushButton(QString::fromLatin1(caption), parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(x, y, w, h);
+    return button;
+}
+
+QStringList Items(const QListWidget &list)
+{
+    QStringList items;
+    for (int i = 0; i < list.count(); ++i)
+        items.append(list.item(i)->text());
+    return items;
+}
+
+void SetItems(QListWidget &list, const QStringList &items)
+{
+    list.clear();
+    list.addItems(items);
+}
+
+QString SelectedText(const QListWidget &list)
+{
+    const QList<QListWidgetItem *> selected = list.selectedItems();
+    return selected.isEmpty() ? QString() : selected.front()->text();
+}
+
+void ClearSelection(QListWidget &list)
+{
+    list.clearSelection();
+    list.setCurrentRow(-1);
+}
+
+void ErrorBox(const QString &text) { MessageDlg(text, TMsgDlgType::mtError); }
+bool Confirmed(const QString &text) { return MessageDlg(text, TMsgDlgType::mtConfirmation) == mrYes; }
+void NoticeBox(const QString &text) { MessageDlg(text, TMsgDlgType::mtInformation); }
+
+} // namespace
+
+TForm1::TForm1(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Form1"));
+    setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+    CreateControls();
+    setGeometry(kFormLeft, kFormTop, kFormWidth, kFormHeight);
+    setMinimumSize(kFormWidth, kFormHeight);
+    FormResize();
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::CreateControls()
+{
+    // Created in the order of the tab chain: the bottom bar, the PC side, the controller side.
+    Panel1 = NewPanel("Panel1", this);
+    Button1 = NewButton("Button1", "Del", Panel1, 8, 8, 75, 25);
+    Button2 = NewButton("Button2", "Copy", Panel1, 96, 8, 75, 25);
+    Button3 = NewButton("Button3", "Dir", Panel1, 184, 8, 75, 25);
+    Button4 = NewButton("Button4", "Info", Panel1, 272, 8, 75, 25);
+
+    Panel2 = NewPanel("Panel2", this);
+    Panel4 = NewPanel("Panel4", Panel2);
+    DriveComboBox1 = new QComboBox(Panel4);
+    DriveComboBox1->setObjectName(QStringLiteral("DriveComboBox1"));
+    DriveComboBox1->setGeometry(5, 4, 145, 21);
+    Label1 = new QLabel(Panel4);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->move(159, 6);
+    Label1->setFont(QFont(QStringLiteral("Arial"), 8, QFont::Bold));
+    DirectoryListBox1 = new TDirectoryListBox(Panel2);
+    DirectoryListBox1->setObjectName(QStringLiteral("DirectoryListBox1"));
+    FileListBox1 = new TFileListBox(Panel2);
+    FileListBox1->setObjectName(QStringLiteral("FileListBox1"));
+
+    Panel3 = NewPanel("Panel3", this);
+    Panel5 = NewPanel("Panel5", Panel3);
+    ComboBox1 = new QComboBox(Panel5);
+    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    ComboBox1->setEditable(true);
+    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+    ComboBox1->addItems({QStringLiteral("TCP"), QStringLiteral("COM")});
+    ComboBox1->setCurrentIndex(0);
+    ComboBox1->setGeometry(6, 2, 67, 21);
+    Edit1 = new QLineEdit(QStringLiteral("192.168.."), Panel5);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setGeometry(80, 2, 97, 21);
+    ComboBox2 = new QComboBox(Panel5);
+    ComboBox2->setObjectName(QStringLiteral("ComboBox2"));
+    ComboBox2->setEditable(true);
+    ComboBox2->setInsertPolicy(QComboBox::NoInsert);
+    ComboBox2->setGeometry(80, 2, 97, 21);
+    ComboBox2->setEditText(QString());
+    Button5 = NewButton("Button5", "Set", Panel5, 184, 2, 75, 21);
+    ListBox1 = new QListWidget(Panel3);
+    ListBox1->setObjectName(QStringLiteral("ListBox1"));
+    ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
+
+    // The PC side starts on the current drive and folder.
+    for (const TDrive &drive : ListDrives())
+        DriveComboBox1->addItem(drive.Caption, drive.Root);
+    const int current = DriveComboBox1->findData(CurrentDriveRoot());
+    DriveComboBox1->setCurrentIndex(current >= 0 ? current : 0);
+    connect(DirectoryListBox1, &TDirectoryListBox::Changed, this, [this] { DirectoryListBox1Change(); });
+    DirectoryListBox1->SetDirectory(QDir::currentPath());
+
+    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+    connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
+    connect(Button4, &QPushButton::clicked, this, [this] { Button4Click(); });
+    connect(Button5, &QPushButton::clicked, this, [this] { Button5Click(); });
+    connect(DriveComboBox1, &QComboBox::activated, this, [this] { DriveComboBox1Change(); });
+    connect(ComboBox1, &QComboBox::currentTextChanged, this, [this] { ComboBox1Change(); });
+    FileListBox1->installEventFilter(this);
+    ListBox1->installEventFilter(this);
+}
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::FocusIn) {
+        if (watched == FileListBox1)
+            FileListBox1Enter();
+        else if (watched == ListBox1)
+            ListBox1Enter();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TForm1::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    FormResize();
+}
+
+void TForm1::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // The drive drop-down reports its starting drive as a change when the window first appears.
+    if (!FShownOnce) {
+        FShownOnce = true;
+        DriveComboBox1Change();
+    }
+}
+
+int HalfRoundedToEven(int Width)
+{
+    const int half = Width / 2;
+    if (Width % 2 == 0)
+        return half;
+    return half % 2 == 0 ? half : half + 1;
+}
+
+void TForm1::FormResize()
+{
+    Panel2->resize(HalfRoundedToEven(width()), Panel2->height());
+    AlignControls();
+}
+
+void TForm1::AlignControls()
+{
+    const int w = width();
+    const int h = height();
+    const int sidesHeight = std::max(0, h - kBottomPanelHeight);
+    const int leftWidth = Panel2->width();
+    Panel1->setGeometry(0, sidesHeight, w, kBottomPanelHeight);
+    Panel2->setGeometry(0, 0, leftWidth, sidesHeight);
+    Panel3->setGeometry(leftWidth, 0, std::max(0, w - leftWidth), sidesHeight);
+
+    const int listsHeight = std::max(0, sidesHeight - kTopPanelHeight);
+    Panel4->setGeometry(0, 0, leftWidth, kTopPanelHeight);
+    DirectoryListBox1->setGeometry(0, kTopPanelHeight, kDirectoryListWidth, listsHeight);
+    FileListBox1->setGeometry(kDirectoryListWidth, kTopPanelHeight,
+                              std::max(0, leftWidth - kDirectoryListWidth), listsHeight);
+    Panel5->setGeometry(0, 0, Panel3->width(), kTopPanelHeight);
+    ListBox1->setGeometry(0, kTopPanelHeight, Panel3->width(), listsHeight);
+}
+
+void TForm1::FormCreate()
+{
+    ComboBox2->hide();
+    FPcSideActive = false;
+    FPlcSideActive = false;
+    FPlc = new TCabrix(this);
+    FPlc->OnBeforeRun = [this](QObject *sender) { ShowWait(sender); };
+    FPlc->OnAfterRun = [this](QObject *sender) { HideWait(sender); };
+    FWaitText.clear();
+    FPlc->SetLinkKind(0);
+    FPlc->SetIP(Edit1->text());
+    Button3Click();
+}
+
+QString TForm1::ChosenDriveRoot() const { return DriveComboBox1->currentData().toString(); }
+
+QString FreeSpaceText(std::int64_t FreeBytes, std::int64_t TotalBytes, const QLocale &Locale)
+{
+    auto megabytes = [&](std::int64_t bytes) {
+        const double mb = static_cast<double>(bytes) / 1024.0 / 1024.0;
+        return Locale.toString(std::nearbyint(mb * 100.0) / 100.0, 'f', 2);
+    };
+    return QStringLiteral("свободно ") + megabytes(FreeBytes) + QStringLiteral("Мб из ") +
+           megabytes(TotalBytes) + QStringLiteral("Мб");
+}
+
+void TForm1::DriveComboBox1Change()
+{
+    const QString root = ChosenDriveRoot();
+    std::int64_t freeBytes = 0;
+    std::int64_t totalBytes = 0;
+    if (GetDriveSpace(root, freeBytes, totalBytes)) {
+        Label1->setText(FreeSpaceText(freeBytes, totalBytes));
+        Label1->adjustSize();
+        DirectoryListBox1->SetDirectory(DriveCurrentFolder(root));
+    } else {
+        Label1->setText(QStringLiteral("нет диска"));
+        Label1->adjustSize();
+        DirectoryListBox1->Clear();
+        FileListBox1->Clear();
+    }
+}
+
+void TForm1::DirectoryListBox1Change() { FileListBox1->SetDirectory(DirectoryListBox1->Directory()); }
+
+bool TForm1::TcpChosen() const
+{
+    // An edited text that matches no item chooses no item.
+    const int index = ComboBox1->currentIndex();
+    return index == 0 && ComboBox1->itemText(0) == ComboBox1->currentText();
+}
+
+void TForm1::ComboBox1Change()
+{
+    if (!TcpChosen()) {
+        ComboBox2->show();
+        Edit1->hide();
+        QStringList ports;
+        try {
+            ListDosDevices(ports, QStringLiteral("COM"));
+        } catch (const std::exception &e) {
+            // The port list keeps what it had.
+            ErrorBox(QString::fromLocal8Bit(e.what()));
+            return;
+        }
+        const QString text = ComboBox2->currentText();
+        ComboBox2->clear();
+        ComboBox2->addItems(ports);
+        ComboBox2->setEditText(text);
+    } else {
+        ComboBox2->hide();
+        Edit1->show();
+    }
+}
+
+void TForm1::Button5Click()
+{
+    if (TcpChosen()) {
+        FPlc->SetLinkKind(0);
+        FPlc->SetIP(Edit1->text());
+    } else {
+        FPlc->SetLinkKind(1);
+        FPlc->SetPort(ComboBox2->currentText());
+    }
+    Button3Click();
+}
+
+void TForm1::Button3Click()
+{
+    QStringList items;
+    if (FPlc->GetDir(items, 1)) {
+        FPlcListValid = true;
+    } else {
+        ErrorBox(FPlc->LastError);
+        FPlcListValid = false;
+    }
+    SetItems(*ListBox1, items);
+}
+
+void TForm1::Button4Click()
+{
+    QStringList lines;
+    const bool ok = FPlc->GetInfo(lines);
+    if (Form2 != nullptr)
+        SetItems(*Form2->ListBox1, lines);
+    if (!ok)
+        ErrorBox(FPlc->LastError);
+    else if (Form2 != nullptr)
+        ShowModalForm(*Form2);
+}
+
+void TForm1::FileListBox1Enter()
+{
+    FPcSideActive = true;
+    FPlcSideActive = false;
+    ClearSelection(*ListBox1);
+}
+
+void TForm1::ListBox1Enter()
+{
+    FPcSideActive = false;
+    FPlcSideActive = true;
+    ClearSelection(*FileListBox1);
+}
+
+bool TForm1::FileOnPlc(const QString &Name) const
+{
+    for (const QString &item : Items(*ListBox1)) {
+        if (item == Name)
+            return true;
+    }
+    return false;
+}
+
+void TForm1::Button2Click()
+{
+    if (!FPlcListValid)
+        return;
+
+    const QString pcName = FileListBox1->FileName();
+    const QString plcName = SelectedText(*ListBox1);
+    if (FPcSideActive && !pcName.isEmpty()) {
+        QString folder = FileListBox1->Directory();
+        if (!folder.endsWith(kPathSeparator))
+            folder += kPathSeparator;
+        const QString path = folder + pcName;
+        QString error;
+        if (!plc_names::CheckPcPath(path, error)) {
+            ErrorBox(error);
+            return;
+        }
+        if (!Confirmed(QStringLiteral("Копировать файла ") + kDq + path + kDq + QStringLiteral(" в контроллер?")))
+            return;
+        if (FileOnPlc(pcName) &&
+            !Confirmed(QStringLiteral("Файл ") + kDq + pcName + kDq +
+                       QStringLiteral(" уже есть в контроллере. Перезаписать его?")))
+            return;
+        FWaitText = kCopyingText;
+        const bool ok = FPlc->PutFile(path);
+        FWaitText.clear();
+        if (ok)
+            Button3Click();
+        else
+            ErrorBox(FPlc->LastError);
+    } else if (FPlcSideActive && !plcName.isEmpty()) {
+        const QString folder = DirectoryListBox1->Directory();
+        const QString target = folder + kPathSeparator + plcName;
+        // The name is the controller's: it must name a file inside the chosen folder.
+        QString error;
+        if (!plc_names::CheckName(plcName, error) || !plc_names::CheckPcPath(target, error)) {
+            ErrorBox(error);
+            return;
+        }
+        if (!Confirmed(QStringLiteral("Копировать файла ") + kDq + plcName + kDq + QStringLiteral(" в папку ") +
+                       kDq + folder + kDq + QStringLiteral("?")))
+            return;
+        if (QFileInfo::exists(target) &&
+            !Confirmed(QStringLiteral("Файл ") + kDq + target + kDq +
+                       QStringLiteral(" уже существует. Перезаписать его?")))
+            return;
+        FWaitText = kCopyingText;
+        const bool ok = FPlc->GetFile(target);
+        FWaitText.clear();
+        if (ok)
+            FileListBox1->Update();
+        else
+            ErrorBox(FPlc->LastError);
+    } else {
+        NoticeBox(kNoFileText);
+    }
+}
+
+void TForm1::Button1Click()
+{
+    const QString name = SelectedText(*ListBox1);
+    if (!(FPlcListValid && FPlcSideActive && !name.isEmpty())) {
+        NoticeBox(kNoFileText);
+        return;
+    }
+    QString error;
+    if (!plc_names::CheckName(name, error)) {
+        ErrorBox(error);
+        return;
+    }
+    if (!Confirmed(QStringLiteral("Удалить файла ") + kDq + name + kDq + QStringLiteral("?")))
+        return;
+    FWaitText = kDeletingText;
+    const bool ok = FPlc->DelFile(name);
+    FWaitText.clear();
+    if (ok)
+        Button3Click();
+    else
+        ErrorBox(FPlc->LastError);
+}
+
+void TForm1::ShowWait(QObject *)
+{
+    if (FWaitText.isEmpty() || Form3 == nullptr)
+        return;
+    Form3->Label1->setText(FWaitText);
+    setEnabled(false);
+    Form3->show();
+}
+
+void TForm1::HideWait(QObject *)
+{
+    if (Form3 != nullptr && Form3->isVisible()) {
+        Form3->hide();
+        setEnabled(true);
+        FWaitText.clear();
+    }
+}
+
+void NextToken(const QByteArray &S, int &aStartPos, QByteArray &Token)
+{
+    if (aStartPos < 1)
+        throw std::out_of_range("aStartPos должен быть больше 0");
+    Token.clear();
+    if (aStartPos > S.size())
+        return;
+    const qsizetype zero = S.indexOf('\0', aStartPos - 1);
+    if (zero < 0) {
+        aStartPos = 1;
+        return;
+    }
+    Token = S.mid(aStartPos - 1, zero - (aStartPos - 1));
+    aStartPos = static_cast<int>(zero) + 2;
+}
+
+bool HasPrefix(const QString &Prefix, const QString &S) { return S.left(Prefix.size()) == Prefix; }
+
+void ListDosDevices(QStringList &Items, const QString &Prefix)
+{
+    const QByteArray names = QueryDosDeviceNames();
+    QStringList found;
+    int pos = 1;
+    for (;;) {
+        QByteArray token;
+        NextToken(names, pos, token);
+        if (token.isEmpty())
+            break;
+        const QString name = QString::fromLocal8Bit(token);
+        if (HasPrefix(Prefix, name))
+            found.append(name);
+    }
+    Items = found;
+}
+
+bool GetDriveSpace(const QString &Drive, std::int64_t &FreeBytes, std::int64_t &TotalBytes)
+{
+    const QString remembered = QDir::currentPath();
+    if (Drive.isEmpty() || !QDir::setCurrent(Drive)) {
+        FreeBytes = -1;
+        TotalBytes = -1;
+        return false;
+    }
+    const bool ok = QueryDriveSpace(Drive, FreeBytes, TotalBytes);
+    if (!ok) {
+        FreeBytes = -1;
+        TotalBytes = -1;
+    }
+    QDir::setCurrent(remembered);
+    return ok;
+}

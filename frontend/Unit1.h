@@ -1,0 +1,111 @@
+// Unit Unit1: TForm1, the main window: the PC's drives, folders and files on the left, the
+// controller's files with the link choice on the right, and the action buttons along the bottom.
+#pragma once
+
+#include <QByteArray>
+#include <QLocale>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <cstdint>
+
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class TCabrix;
+class TDirectoryListBox;
+class TFileListBox;
+
+class TForm1 : public QWidget {
+public:
+    explicit TForm1(QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    QFrame *Panel1;
+    QPushButton *Button1; // Del
+    QPushButton *Button2; // Copy
+    QPushButton *Button3; // Dir
+    QPushButton *Button4; // Info
+    QFrame *Panel2;
+    QFrame *Panel4;
+    QComboBox *DriveComboBox1;
+    QLabel *Label1;
+    TDirectoryListBox *DirectoryListBox1;
+    TFileListBox *FileListBox1;
+    QFrame *Panel3;
+    QFrame *Panel5;
+    QComboBox *ComboBox1;
+    QLineEdit *Edit1;
+    QComboBox *ComboBox2;
+    QPushButton *Button5; // Set
+    QListWidget *ListBox1;
+
+    void FormCreate();
+    void FormResize();
+    void DriveComboBox1Change();
+    void DirectoryListBox1Change();
+    void ComboBox1Change();
+    void Button5Click();
+    void Button3Click();
+    void Button4Click();
+    void Button2Click();
+    void Button1Click();
+    void FileListBox1Enter();
+    void ListBox1Enter();
+    void ShowWait(QObject *Sender);
+    void HideWait(QObject *Sender);
+
+    // Read-only view of the window's state.
+    bool PlcListValid() const { return FPlcListValid; }
+    bool PcSideActive() const { return FPcSideActive; }
+    bool PlcSideActive() const { return FPlcSideActive; }
+    const QString &WaitText() const { return FWaitText; }
+    TCabrix *Plc() const { return FPlc; }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void CreateControls();
+    void AlignControls();
+    bool TcpChosen() const;
+    bool FileOnPlc(const QString &Name) const;
+    QString ChosenDriveRoot() const;
+
+    TCabrix *FPlc = nullptr;
+    bool FPlcListValid = false;
+    bool FPcSideActive = false;
+    bool FPlcSideActive = false;
+    QString FWaitText;
+    bool FShownOnce = false;
+};
+
+extern TForm1 *Form1;
+
+// Replaces Items with the system's DOS device names that begin with Prefix.
+void ListDosDevices(QStringList &Items, const QString &Prefix);
+
+// Returns the zero-byte-terminated token of S that starts at the 1-based position aStartPos and
+// moves aStartPos past its zero byte; an empty token (and aStartPos 1) when no zero byte follows.
+// Throws std::out_of_range when aStartPos is below 1.
+void NextToken(const QByteArray &S, int &aStartPos, QByteArray &Token);
+
+// True when S begins with Prefix, compared exactly.
+bool HasPrefix(const QString &Prefix, const QString &S);
+
+// Free bytes available to the caller and total bytes of a drive, given by its root; false (and
+// both -1) when the drive cannot be made the current folder or queried.
+bool GetDriveSpace(const QString &Drive, std::int64_t &FreeBytes, std::int64_t &TotalBytes);
+
+// "свободно <free>Мб из <total>Мб" with the megabytes rounded to two decimals (halves to even) and
+// written with the locale's separators.
+QString FreeSpaceText(std::int64_t FreeBytes, std::int64_t TotalBytes, const QLocale &Locale = QLocale());
+
+// Half of a width, rounded to the nearest whole pixel, a half to the even neighbour.
+int HalfRoundedToEven(int Width);

@@ -1,0 +1,28 @@
+#include "Unit3.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+
+TForm3 *Form3 = nullptr;
+
+TForm3::TForm3(QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                          Qt::WindowStaysOnTopHint)
+{
+    setObjectName(QStringLiteral("Form3"));
+    setFixedSize(400, 98);
+
+    Label1 = new QLabel(this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(0, 0, 400, 98);
+    Label1->setAlignment(Qt::AlignCenter);
+    Label1->setWordWrap(true);
+}
+
+void TForm3::showEvent(QShowEvent *event)
+{
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    QDialog::showEvent(event);
+}

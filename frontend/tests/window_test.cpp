@@ -1,0 +1,566 @@
+// The main window on the offscreen platform against the fake tool, with every message box and
+// modal form answered through the seam.
+#include "Unit1.h"
+#include "Unit2.h"
+#include "Unit3.h"
+#include "cabrix.h"
+#include "file_browse.h"
+#include "msgbox.h"
+
+#include "qt_env.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFocusEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <stdexcept>
+
+namespace {
+
+struct Box {
+    TMsgDlgType type;
+    QString text;
+    bool operator==(const Box &o) const { return type == o.type && text == o.text; }
+};
+
+void PrintTo(const Box &b, std::ostream *os)
+{
+    static const char *kinds[] = {"error", "question", "notice"};
+    *os << kinds[static_cast<int>(b.type)] << ": " << b.text.toStdString();
+}
+
+Box Error(const QString &t) { return {TMsgDlgType::mtError, t}; }
+Box Question(const QString &t) { return {TMsgDlgType::mtConfirmation, t}; }
+Box Notice(const QString &t) { return {TMsgDlgType::mtInformation, t}; }
+
+QStringList Items(const QListWidget *list)
+{
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i)
+        items.append(list->item(i)->text());
+    return items;
+}
+
+void Enter(QWidget *w)
+{
+    QFocusEvent focus(QEvent::FocusIn);
+    QApplication::sendEvent(w, &focus);
+}
+
+void Select(QListWidget *list, const QString &text)
+{
+    const QList<QListWidgetItem *> found = list->findItems(text, Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1) << text.toStdString();
+    list->setCurrentItem(found.front());
+}
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        TestApp();
+        ASSERT_TRUE(tmp.isValid());
+        QDir root(tmp.path());
+        ASSERT_TRUE(root.mkpath("tools/plc") && root.mkpath("pc"));
+        tools = root.filePath("tools");
+        pc = QDir(root.filePath("pc")).canonicalPath();
+        ASSERT_TRUE(QFile::link(FAKE_TOOL, tools + "/cabrix"));
+        ASSERT_TRUE(QFile::link(FAKE_TOOL, tools + "/cabrix_old"));
+        SetToolFolderOverride(tools);
+        savedCwd = QDir::currentPath();
+        QDir::setCurrent(pc);
+        SetMessageDlgHook([this](const QString &text, TMsgDlgType type) {
+            boxes.push_back({type, text});
+            if (type != TMsgDlgType::mtConfirmation)
+                return static_cast<int>(mrOk);
+            if (answers.empty())
+                return static_cast<int>(mrCancel);
+            const int answer = answers.front();
+            answers.pop_front();
+            return answer;
+        });
+        SetShowModalHook([this](QDialog &form) {
+            modalShown.push_back(form.objectName());
+            return static_cast<int>(mrOk);
+        });
+    }
+
+    void TearDown() override
+    {
+        delete Form3;
+        delete Form2;
+        delete Form1;
+        Form1 = nullptr;
+        Form2 = nullptr;
+        Form3 = nullptr;
+        SetMessageDlgHook({});
+        SetShowModalHook({});
+        SetToolFolderOverride(QString());
+        QDir::setCurrent(savedCwd);
+    }
+
+    // Creates the three forms in the program's order.
+    TForm1 &Open()
+    {
+        Form1 = new TForm1;
+        Form2 = new TForm2;
+        Form3 = new TForm3;
+        return *Form1;
+    }
+
+    void Put(const QString &path, const QByteArray &content = "data")
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(content);
+    }
+    void PlcFile(const QString &name) { Put(tools + "/plc/" + name); }
+    void PcFile(const QString &name) { Put(pc + "/" + name); }
+    void Steer(const QString &file, const QByteArray &content) { Put(tools + "/" + file, content); }
+
+    QStringList Calls()
+    {
+        QFile f(tools + "/calls.log");
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        QStringList calls = QString::fromUtf8(f.readAll()).split('\n');
+        calls.removeAll(QString());
+        return calls;
+    }
+
+    QTemporaryDir tmp;
+    QString tools;
+    QString pc;
+    QString savedCwd;
+    std::vector<Box> boxes;
+    std::deque<int> answers;
+    std::vector<QString> modalShown;
+};
+
+TEST_F(WindowTest, ControlsCarryTheirNamesCaptionsAndPlaces)
+{
+    PlcFile("b.txt");
+    TForm1 &form = Open();
+    EXPECT_EQ(form.windowTitle(), "Form1");
+    EXPECT_EQ(form.size(), QSize(758, 480));
+    EXPECT_EQ(form.minimumSize(), QSize(758, 480));
+    const std::pair<const char *, const char *> buttons[] = {
+        {"Button1", "Del"}, {"Button2", "Copy"}, {"Button3", "Dir"}, {"Button4", "Info"}, {"Button5", "Set"}};
+    for (const auto &[name, caption] : buttons) {
+        auto *b = form.findChild<QPushButton *>(name);
+        ASSERT_NE(b, nullptr) << name;
+        EXPECT_EQ(b->text(), caption);
+    }
+    for (const char *name : {"Panel1", "Panel2", "Panel3", "Panel4", "Panel5", "DriveComboBox1", "Label1",
+                             "DirectoryListBox1", "FileListBox1", "ComboBox1", "Edit1", "ComboBox2", "ListBox1"})
+        EXPECT_NE(form.findChild<QWidget *>(name), nullptr) << name;
+    EXPECT_EQ(form.Button2->geometry(), QRect(96, 8, 75, 25));
+    EXPECT_EQ(form.Button5->geometry(), QRect(184, 2, 75, 21));
+    EXPECT_EQ(form.Panel1->geometry(), QRect(0, 480 - 41, 758, 41));
+    EXPECT_EQ(form.DirectoryListBox1->width(), 168);
+    EXPECT_EQ(form.Edit1->text(), "192.168..");
+    EXPECT_EQ(form.ComboBox1->currentText(), "TCP");
+    EXPECT_TRUE(form.ComboBox2->isHidden());
+
+    EXPECT_EQ(Form2->windowTitle(), "PLC Info");
+    EXPECT_EQ(Form2->size(), QSize(373, 250));
+    EXPECT_TRUE(Form2->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_EQ(Form2->findChild<QPushButton *>()->text(), "Ok");
+    EXPECT_EQ(Form3->size(), QSize(400, 98));
+    EXPECT_TRUE(Form3->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(Form3->Label1->wordWrap());
+}
+
+TEST_F(WindowTest, StartUpListsTheControllerSortedOverTcpFromTheAddressField)
+{
+    PlcFile("b.txt");
+    PlcFile("A.txt");
+    TForm1 &form = Open();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(Calls(), QStringList{"/TCP192.168..|/dir"});
+    EXPECT_EQ(Items(form.ListBox1), (QStringList{"A.txt", "b.txt"}));
+    EXPECT_TRUE(form.PlcListValid());
+    EXPECT_FALSE(form.PcSideActive());
+    EXPECT_FALSE(form.PlcSideActive());
+    EXPECT_EQ(form.FileListBox1->Directory(), pc);
+}
+
+TEST_F(WindowTest, FailedStartUpListingShowsTheErrorAndDisablesCopyAndDelete)
+{
+    PlcFile("a.txt");
+    Steer("fail_dir", "100");
+    TForm1 &form = Open();
+    EXPECT_EQ(boxes, std::vector<Box>{Error("Произошла ошибка связи с ПЛК!")});
+    EXPECT_FALSE(form.PlcListValid());
+    boxes.clear();
+
+    Enter(form.ListBox1);
+    form.Button2->click(); // Copy does nothing at all
+    EXPECT_TRUE(boxes.empty());
+    form.Button1->click();
+    EXPECT_EQ(boxes, std::vector<Box>{Notice("Файл не выбран!")});
+    EXPECT_EQ(Calls().size(), 1);
+}
+
+TEST_F(WindowTest, NothingSelectedGivesTheNotice)
+{
+    PlcFile("a.txt");
+    PcFile("p.txt");
+    TForm1 &form = Open();
+    form.Button2->click(); // no side entered yet
+    Enter(form.FileListBox1);
+    form.Button2->click(); // PC side, no file selected
+    Enter(form.ListBox1);
+    form.Button1->click(); // controller side, nothing selected
+    Enter(form.FileListBox1);
+    Select(form.FileListBox1, "p.txt");
+    form.Button1->click(); // PC files are never deleted
+    EXPECT_EQ(boxes, std::vector<Box>(4, Notice("Файл не выбран!")));
+    EXPECT_EQ(Calls().size(), 1);
+}
+
+TEST_F(WindowTest, EnteringOneListClearsTheOthersSelection)
+{
+    PlcFile("a.txt");
+    PcFile("p.txt");
+    TForm1 &form = Open();
+    Enter(form.ListBox1);
+    Select(form.ListBox1, "a.txt");
+    Enter(form.FileListBox1);
+    EXPECT_TRUE(form.PcSideActive());
+    EXPECT_FALSE(form.PlcSideActive());
+    EXPECT_TRUE(form.ListBox1->selectedItems().isEmpty());
+    Select(form.FileListBox1, "p.txt");
+    Enter(form.ListBox1);
+    EXPECT_TRUE(form.FileListBox1->selectedItems().isEmpty());
+    EXPECT_TRUE(form.PlcSideActive());
+}
+
+TEST_F(WindowTest, CopyToTheControllerAsksRunsTheOldToolAndRefreshes)
+{
+    PlcFile("a.txt");
+    PcFile("new.txt");
+    TForm1 &form = Open();
+    Enter(form.FileListBox1);
+    Select(form.FileListBox1, "new.txt");
+    answers = {mrYes};
+    form.Button2->click();
+    EXPECT_EQ(boxes, std::vector<Box>{Question("Копировать файла \"" + pc + "/new.txt\" в контроллер?")});
+    EXPECT_EQ(Calls(), (QStringList{"/TCP192.168..|/dir", "/TCP192.168..|/FLDR" + pc + "|/up|new.txt",
+                                    "/TCP192.168..|/dir"}));
+    EXPECT_EQ(Items(form.ListBox1), (QStringList{"a.txt", "new.txt"}));
+    EXPECT_TRUE(QFile::exists(tools + "/plc/new.txt"));
+    EXPECT_TRUE(form.WaitText().isEmpty());
+}
+
+TEST_F(WindowTest, CopyToTheControllerAsksBeforeOverwritingAListedName)
+{
+    PlcFile("a.txt");
+    PcFile("a.txt");
+    PcFile("A.TXT");
+    TForm1 &form = Open();
+    Enter(form.FileListBox1);
+
+    // No to the overwrite question: nothing runs.
+    Select(form.FileListBox1, "a.txt");
+    answers = {mrYes, mrNo};
+    form.Button2->click();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1], Question("Файл \"a.txt\" уже есть в контроллере. Перезаписать его?"));
+    EXPECT_EQ(Calls().size(), 1);
+    EXPECT_TRUE(form.WaitText().isEmpty());
+
+    // A name that differs only in letter case is another file: no overwrite question.
+    boxes.clear();
+    Select(form.FileListBox1, "A.TXT");
+    answers = {mrYes};
+    form.Button2->click();
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(Calls().size(), 3);
+
+    // Yes to both.
+    boxes.clear();
+    Select(form.FileListBox1, "a.txt");
+    answers = {mrYes, mrYes};
+    form.Button2->click();
+    EXPECT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(Calls().size(), 5);
+}
+
+TEST_F(WindowTest, CopyToThePcAsksRunsTheToolAndRereadsTheFolder)
+{
+    PlcFile("b.txt");
+    TForm1 &form = Open();
+    Enter(form.ListBox1);
+    Select(form.ListBox1, "b.txt");
+    answers = {mrYes};
+    form.Button2->click();
+    EXPECT_EQ(boxes, std::vector<Box>{Question("Копировать файла \"b.txt\" в папку \"" + pc + "\"?")});
+    EXPECT_EQ(Calls().back(), "/TCP192.168..|/FLDR" + pc + "|/get|b.txt");
+    EXPECT_EQ(Calls().size(), 2); // no listing afterwards
+    EXPECT_TRUE(QFile::exists(pc + "/b.txt"));
+    EXPECT_EQ(Items(form.FileListBox1), QStringList{"b.txt"});
+
+    // Now the file exists: the overwrite question, answered Cancel.
+    boxes.clear();
+    Select(form.ListBox1, "b.txt");
+    answers = {mrYes, mrCancel};
+    form.Button2->click();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1], Question("Файл \"" + pc + "/b.txt\" уже существует. Перезаписать его?"));
+    EXPECT_EQ(Calls().size(), 2);
+}
+
+TEST_F(WindowTest, FailedCopyShowsTheToolsMessage)
+{
+    PlcFile("b.txt");
+    Steer("fail_get", "120");
+    TForm1 &form = Open();
+    Enter(form.ListBox1);
+    Select(form.ListBox1, "b.txt");
+    answers = {mrYes};
+    form.Button2->click();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1], Error("Произошла единичная ошибка при чтении файла с ПЛК!"));
+    EXPECT_TRUE(form.isEnabled());
+}
+
+TEST_F(WindowTest, DeleteAsksRunsTheToolAndRefreshes)
+{
+    PlcFile("a.txt");
+    PlcFile("b.txt");
+    TForm1 &form = Open();
+    Enter(form.ListBox1);
+    Select(form.ListBox1, "a.txt");
+    answers = {mrNo};
+    form.Button1->click();
+    EXPECT_EQ(boxes, std::vector<Box>{Question("Удалить файла \"a.txt\"?")});
+    EXPECT_EQ(Calls().size(), 1);
+
+    Select(form.ListBox1, "a.txt");
+    answers = {mrYes};
+    form.Button1->click();
+    EXPECT_EQ(Calls(), (QStringList{"/TCP192.168..|/dir", "/TCP192.168..|/del|a.txt", "/TCP192.168..|/dir"}));
+    EXPECT_EQ(Items(form.ListBox1), QStringList{"b.txt"});
+}
+
+TEST_F(WindowTest, ListedNamesThatLeaveTheFolderOrTheQuotesAreRefused)
+{
+    Steer("listing", "../evil.txt\r\r\na\"b\r\r\nok.txt\r\r\n");
+    TForm1 &form = Open();
+    ASSERT_EQ(Items(form.ListBox1), (QStringList{"../evil.txt", "a\"b", "ok.txt"}));
+    Enter(form.ListBox1);
+    for (const QString name : {"../evil.txt", "a\"b"}) {
+        boxes.clear();
+        Select(form.ListBox1, name);
+        answers = {mrYes, mrYes};
+        form.Button2->click();
+        Select(form.ListBox1, name);
+        form.Button1->click();
+        const Box refused = Error("Недопустимое имя файла в контроллере: \"" + name + "\"");
+        EXPECT_EQ(boxes, (std::vector<Box>{refused, refused}));
+    }
+    EXPECT_EQ(Calls().size(), 1);
+    EXPECT_FALSE(QFile::exists(QDir(pc).filePath("../evil.txt")));
+}
+
+TEST_F(WindowTest, WaitBoxOnlyWhileCopyingOrDeleting)
+{
+    PlcFile("a.txt");
+    PcFile("new.txt");
+    TForm1 &form = Open();
+    form.show();
+    Steer("delay_up", "500");
+    Steer("delay_dir", "400");
+    Steer("delay_del", "400");
+
+    struct Sample {
+        bool boxUp;
+        bool formEnabled;
+        QString text;
+    };
+    std::vector<Sample> samples;
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        samples.push_back({Form3->isVisible(), form.isEnabled(), Form3->Label1->text()});
+    });
+    sampler.start(20);
+
+    // Dir and Info: no wait box.
+    form.Button3->click();
+    form.Button4->click();
+    ASSERT_FALSE(samples.empty());
+    for (const Sample &s : samples)
+        EXPECT_TRUE(!s.boxUp && s.formEnabled);
+    EXPECT_EQ(modalShown, std::vector<QString>{"Form2"});
+    EXPECT_EQ(Items(Form2->ListBox1), (QStringList{"Model 7", "Firmware 2.1"}));
+
+    // Copy: the box is up and the window disabled while the tool runs, not during the refresh.
+    samples.clear();
+    Enter(form.FileListBox1);
+    Select(form.FileListBox1, "new.txt");
+    answers = {mrYes};
+    form.Button2->click();
+    ASSERT_FALSE(samples.empty());
+    EXPECT_TRUE(samples.front().boxUp);
+    EXPECT_FALSE(samples.front().formEnabled);
+    EXPECT_EQ(samples.front().text, "Подождите. Идет копирование…");
+    EXPECT_FALSE(samples.back().boxUp); // the listing that follows
+    EXPECT_TRUE(samples.back().formEnabled);
+
+    // Delete likewise, with its own text.
+    samples.clear();
+    Enter(form.ListBox1);
+    Select(form.ListBox1, "a.txt");
+    answers = {mrYes};
+    form.Button1->click();
+    ASSERT_FALSE(samples.empty());
+    EXPECT_TRUE(samples.front().boxUp);
+    EXPECT_EQ(samples.front().text, "Подождите. Идет удаление…");
+    EXPECT_FALSE(samples.back().boxUp);
+    EXPECT_FALSE(Form3->isVisible());
+    EXPECT_TRUE(form.isEnabled());
+    EXPECT_TRUE(form.WaitText().isEmpty());
+}
+
+TEST_F(WindowTest, LinkChoiceAppliesOnlyWithSet)
+{
+    PlcFile("a.txt");
+    TForm1 &form = Open();
+    form.ComboBox1->setCurrentIndex(1); // COM
+    EXPECT_FALSE(form.ComboBox2->isHidden());
+    EXPECT_TRUE(form.Edit1->isHidden());
+    EXPECT_EQ(form.Plc()->LinkArg, " /TCP192.168..");
+    for (int i = 0; i < form.ComboBox2->count(); ++i)
+        EXPECT_TRUE(form.ComboBox2->itemText(i).startsWith("COM"));
+
+    // Set without a port: the tool gets a bare slash and fails.
+    form.ComboBox2->setEditText("");
+    form.Button5->click();
+    EXPECT_EQ(Calls().back(), "/|/dir");
+    EXPECT_EQ(boxes, std::vector<Box>{Error("Неправильно заданы параметры командной строки!")});
+    EXPECT_FALSE(form.PlcListValid());
+
+    form.ComboBox2->setEditText("COM3");
+    form.Button5->click();
+    EXPECT_EQ(Calls().back(), "/COM3|/dir");
+    EXPECT_TRUE(form.PlcListValid());
+
+    form.ComboBox1->setCurrentIndex(0);
+    EXPECT_TRUE(form.ComboBox2->isHidden());
+    form.Edit1->setText("127.0.0.9");
+    form.Button5->click();
+    EXPECT_EQ(Calls().back(), "/TCP127.0.0.9|/dir");
+}
+
+TEST_F(WindowTest, ResizeSplitsThePanesHalfRoundingToEven)
+{
+    TForm1 &form = Open();
+    form.show();
+    form.setMinimumSize(0, 0);
+    form.resize(751, 480);
+    EXPECT_EQ(form.Panel2->width(), 376);
+    EXPECT_EQ(form.Panel3->width(), 375);
+    form.resize(753, 480);
+    EXPECT_EQ(form.Panel2->width(), 376);
+    form.resize(800, 480);
+    EXPECT_EQ(form.Panel2->width(), 400);
+    EXPECT_EQ(HalfRoundedToEven(751), 376);
+    EXPECT_EQ(HalfRoundedToEven(749), 374);
+}
+
+TEST_F(WindowTest, ShowingTheWindowWritesTheFreeSpaceAndAnUnreadableDriveEmptiesTheLists)
+{
+    PcFile("p.txt");
+    TForm1 &form = Open();
+    form.show();
+    EXPECT_TRUE(form.Label1->text().startsWith("свободно ")) << form.Label1->text().toStdString();
+    EXPECT_TRUE(form.Label1->text().endsWith("Мб"));
+    EXPECT_EQ(form.FileListBox1->Directory(), pc);
+    EXPECT_EQ(Items(form.FileListBox1), QStringList{"p.txt"});
+
+    form.DriveComboBox1->addItem("gone", tmp.path() + "/no-such-drive");
+    form.DriveComboBox1->setCurrentIndex(form.DriveComboBox1->count() - 1);
+    form.DriveComboBox1Change();
+    EXPECT_EQ(form.Label1->text(), "нет диска");
+    EXPECT_EQ(form.FileListBox1->count(), 0);
+    EXPECT_EQ(form.DirectoryListBox1->count(), 0);
+    EXPECT_EQ(QDir::currentPath(), pc);
+}
+
+TEST(FreeSpaceText, MegabytesWithTheLocalesSeparators)
+{
+    EXPECT_EQ(FreeSpaceText(1073741824, 2147483648, QLocale(QLocale::English, QLocale::UnitedStates)),
+              "свободно 1,024.00Мб из 2,048.00Мб");
+    const QLocale russian(QLocale::Russian, QLocale::Russia);
+    EXPECT_EQ(FreeSpaceText(1073741824, 2147483648, russian),
+              "свободно " + russian.toString(1024.0, 'f', 2) + "Мб из " + russian.toString(2048.0, 'f', 2) + "Мб");
+    EXPECT_TRUE(russian.toString(1024.0, 'f', 2).endsWith(",00"));
+    // 0.125 MB rounds to the even neighbour 0.12; 0.375 MB to 0.38.
+    EXPECT_EQ(FreeSpaceText(131072, 393216, QLocale::c()), "свободно 0.12Мб из 0.38Мб");
+}
+
+TEST(Unit1Routines, NextTokenWalksAZeroSeparatedList)
+{
+    const QByteArray names("COM1\0LPT1\0COM10\0\0", 17);
+    int pos = 1;
+    QByteArray token;
+    NextToken(names, pos, token);
+    EXPECT_EQ(token, "COM1");
+    EXPECT_EQ(pos, 6);
+    NextToken(names, pos, token);
+    EXPECT_EQ(token, "LPT1");
+    NextToken(names, pos, token);
+    EXPECT_EQ(token, "COM10");
+    NextToken(names, pos, token);
+    EXPECT_EQ(token, "");
+    pos = 100;
+    NextToken(names, pos, token);
+    EXPECT_EQ(token, "");
+    pos = 2;
+    NextToken("abc", pos, token); // no zero byte follows
+    EXPECT_EQ(token, "");
+    EXPECT_EQ(pos, 1);
+    pos = 0;
+    EXPECT_THROW(NextToken(names, pos, token), std::out_of_range);
+
+    EXPECT_TRUE(HasPrefix("COM", "COM12"));
+    EXPECT_TRUE(HasPrefix("COM", "COM"));
+    EXPECT_FALSE(HasPrefix("COM", "com1"));
+    EXPECT_FALSE(HasPrefix("COM", "CO"));
+}
+
+TEST(Unit1Routines, ListDosDevicesGivesTheComPortsOfTheDeviceMap)
+{
+    QTemporaryDir config;
+    ASSERT_TRUE(QDir(config.path()).mkpath("cabrix/dosdevices"));
+    const QString map = config.path() + "/cabrix/dosdevices/";
+    ASSERT_TRUE(QFile::link("/dev/null", map + "com7"));
+    ASSERT_TRUE(QFile::link("/dev/null", map + "com12"));
+    ASSERT_TRUE(QFile::link("/nonexistent/device", map + "com8"));
+    ASSERT_TRUE(QFile::link("/dev/null", map + "lpt1"));
+    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    QStringList ports{"stale"};
+    ListDosDevices(ports, "COM");
+    qputenv("XDG_CONFIG_HOME", saved);
+    EXPECT_TRUE(ports.contains("COM7"));
+    EXPECT_TRUE(ports.contains("COM12"));
+    EXPECT_FALSE(ports.contains("COM8"));
+    EXPECT_FALSE(ports.contains("stale"));
+    for (const QString &p : ports)
+        EXPECT_TRUE(p.startsWith("COM")) << p.toStdString();
+}
+
+} // namespace

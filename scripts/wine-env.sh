@@ -46,12 +46,15 @@ fi
 # or error. It opens the COM devices itself and, having no controlling terminal, takes the first
 # pseudo-terminal it opens as its own: when the program behind that terminal ends, the server
 # gets SIGHUP and writes a dump of its objects, which then lands in <build>/wineserver.log
-# instead of in a test's captured output. It stays for 60 s after the last Wine program ends.
-if ! wineserver -p60 </dev/null >"$CABRIX_WIN_BUILD/wineserver.log" 2>&1; then
-  # One is running already, perhaps started by a program with other output: let it end first.
-  timeout 60 wineserver -w || true
-  wineserver -p60 </dev/null >"$CABRIX_WIN_BUILD/wineserver.log" 2>&1 || true
+# instead of in a test's captured output. It stays for 60 s after the last Wine program ends,
+# so that the next run finds it; when one is running already (from an earlier run), that one
+# serves.
+_cabrix_server_log="$CABRIX_WIN_BUILD/wineserver.log"
+if [ -f "$_cabrix_server_log" ] && [ "$(stat -c %s "$_cabrix_server_log")" -gt 10000000 ]; then
+  : >"$_cabrix_server_log"
 fi
+wineserver -p60 </dev/null >>"$_cabrix_server_log" 2>&1 || true
+unset _cabrix_server_log
 
 # Ends the prefix's Wine server and every Wine program still running in the prefix.
 cabrix_wine_stop_server() {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the Windows platform tests under Wine. The serial tests get two COM ports joined to each
 # other: socat makes a pair of pseudo-terminals that pass bytes both ways, and the Wine prefix
-# maps COM11 and COM12 onto them.
+# maps COM11 and COM12 onto them; COM13 is a link to nothing.
 #   tests/wine/platform_tests.sh [windows build folder]    (after scripts/wine-env.sh has run)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -19,6 +19,7 @@ cleanup() {
   fi
   cabrix_wine_unmap_com 11
   cabrix_wine_unmap_com 12
+  cabrix_wine_unmap_com 13
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -36,5 +37,6 @@ if ! [ -e "$work/com11" ] || ! [ -e "$work/com12" ]; then
 fi
 cabrix_wine_map_com 11 "$work/com11"
 cabrix_wine_map_com 12 "$work/com12"
+cabrix_wine_map_com 13 "$work/no-such-device"
 
-CABRIX_WINE_COM_PAIR=11,12 timeout 300 wine "$exe" </dev/null
+CABRIX_WINE_COM_PAIR=11,12 CABRIX_WINE_COM_DANGLING=13 timeout 300 wine "$exe" </dev/null

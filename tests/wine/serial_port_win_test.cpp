@@ -77,6 +77,11 @@ TEST_F(SerialPortWin, PortsThatNameNoDeviceDoNotOpen) {
   EXPECT_FALSE(port.Open(0));
   EXPECT_FALSE(port.Open(-1));
   EXPECT_FALSE(port.Open(250));  // no device linked to COM250
+  int dangling = 0;
+  const char* v = std::getenv("CABRIX_WINE_COM_DANGLING");
+  if (v != nullptr && std::sscanf(v, "%d", &dangling) == 1) {
+    EXPECT_FALSE(port.Open(dangling)) << "COM" << dangling << " links to nothing";
+  }
   EXPECT_FALSE(port.IsOpen());
   std::array<std::uint8_t, 4> buffer{};
   EXPECT_FALSE(port.Read(buffer).ok);
@@ -193,6 +198,19 @@ TEST_F(SerialPortWin, PurgeDropsWhatWasReceived) {
   r = m_portB.Read(rest);
   EXPECT_TRUE(r.ok);
   EXPECT_EQ(r.count, 0u);
+}
+
+TEST_F(SerialPortWin, WriteThatCannotFinishEndsAtItsTotal) {
+  // Nobody reads port B, so the line fills up and the write runs out of time part-way.
+  ASSERT_EQ(m_portA.Configure({100, 2, 300, 0, 300}), SerialConfigResult::kOk);
+  const std::vector<std::uint8_t> big(1 << 20, 0x41);
+  const auto start = Clock::now();
+  const IoResult r = m_portA.Write(big);
+  const milliseconds took = Since(start);
+  EXPECT_TRUE(r.ok);
+  EXPECT_LT(r.count, big.size());
+  EXPECT_GE(took, milliseconds(250));
+  EXPECT_LT(took, milliseconds(5000));
 }
 
 TEST_F(SerialPortWin, MovedPortKeepsTheDevice) {

@@ -61,6 +61,8 @@ void ShowMessageBox(std::string_view textCp1251) {
   // Windows-1251 on the operators' PCs.
   const std::string text(textCp1251.substr(0, textCp1251.find('\0')));
   const std::string title = ProgramName();
+  // What was printed before the box is on the screen while the box waits.
+  std::fflush(stdout);
   MessageBoxA(nullptr, text.c_str(), title.c_str(), MB_OK);
 }
 

@@ -372,7 +372,7 @@ void TForm1::Button2Click()
     const QString pcName = FileListBox1->FileName();
     const QString plcName = SelectedText(*ListBox1);
     if (FPcSideActive && !pcName.isEmpty()) {
-        QString folder = FileListBox1->Directory();
+        QString folder = QDir::toNativeSeparators(FileListBox1->Directory());
         if (!folder.endsWith(kPathSeparator))
             folder += kPathSeparator;
         const QString path = folder + pcName;
@@ -395,7 +395,7 @@ void TForm1::Button2Click()
         else
             ErrorBox(FPlc->LastError);
     } else if (FPlcSideActive && !plcName.isEmpty()) {
-        const QString folder = DirectoryListBox1->Directory();
+        const QString folder = QDir::toNativeSeparators(DirectoryListBox1->Directory());
         const QString target = folder + kPathSeparator + plcName;
         // The name is the controller's: it must name a file inside the chosen folder.
         QString error;

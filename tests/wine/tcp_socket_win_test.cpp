@@ -42,20 +42,20 @@ class RawSocket {
   SOCKET m_s;
 };
 
-sockaddr_in LoopbackAddress(std::uint16_t port) {
+sockaddr_in LoopbackAddress(std::uint16_t port, const Ipv4Address& ip = kLoopback) {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::memcpy(&addr.sin_addr, ip.data(), ip.size());
   return addr;
 }
 
-// A listener on 127.0.0.1 at a port the system picks.
+// A listener on a loopback address (127.0.0.1 unless told) at a port the system picks.
 class Listener {
  public:
-  explicit Listener(int backlog = 4) : m_s(StartSocketLayer() ? socket(AF_INET, SOCK_STREAM, 0)
-                                                                : INVALID_SOCKET) {
-    sockaddr_in addr = LoopbackAddress(0);
+  explicit Listener(int backlog = 4, const Ipv4Address& ip = kLoopback)
+      : m_s(StartSocketLayer() ? socket(AF_INET, SOCK_STREAM, 0) : INVALID_SOCKET) {
+    sockaddr_in addr = LoopbackAddress(0, ip);
     if (bind(m_s.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         listen(m_s.get(), backlog) != 0) {
       m_s.Reset();
@@ -178,6 +178,21 @@ TEST_F(TcpSocketWin, ShutdownEndsTheConnectionForThePeer) {
   std::array<std::uint8_t, 1> one{};
   EXPECT_FALSE(m_client.Send(one).ok);
   EXPECT_EQ(m_client.Receive(one, milliseconds(0)).status, TcpSocket::RecvStatus::kError);
+}
+
+// Each test's controller listens on a loopback address of its own.
+TEST(TcpSocketConnectWin, ReachesEveryLoopbackAddress) {
+  const Ipv4Address other{127, 0, 3, 4};
+  Listener listener(4, other);
+  ASSERT_TRUE(listener.ok());
+  TcpSocket socket;
+  ASSERT_TRUE(socket.Connect(other, listener.port(), milliseconds(5000)));
+  RawSocket server = listener.Accept();
+  ASSERT_NE(server.get(), INVALID_SOCKET);
+  sockaddr_in local{};
+  int len = sizeof local;
+  ASSERT_EQ(getsockname(server.get(), reinterpret_cast<sockaddr*>(&local), &len), 0);
+  EXPECT_EQ(std::memcmp(&local.sin_addr, other.data(), other.size()), 0);
 }
 
 TEST(TcpSocketConnectWin, RefusedConnectFailsAtOnce) {

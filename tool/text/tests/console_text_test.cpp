@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "text/console_text.h"
+#include "text/messages.h"
+#include "text/scan.h"
+
+namespace cabrix {
+namespace {
+
+std::string Converted(std::string text) {
+  ToConsoleText(text.data());
+  return text;
+}
+
+TEST(ToConsoleText, MapsEveryByteByItsRule) {
+  EXPECT_EQ(Converted(""), "");
+  // "Параметры:\n" in code page 866.
+  EXPECT_EQ(Converted(msg::kHelpParameters.str()),
+            "\x8F\xA0\xE0\xA0\xAC\xA5\xE2\xE0\xEB:\n");
+  std::string all;
+  for (int b = 1; b < 256; ++b) all.push_back(static_cast<char>(b));
+  const std::string out = Converted(all);
+  for (int b = 1; b < 256; ++b) {
+    const auto got = static_cast<unsigned char>(out[b - 1]);
+    int want = b;
+    if (b >= 0xF0) want = b - 0x10;
+    else if (b >= 0xC0) want = b - 0x40;
+    else if (b == 0xB9) want = 0xFC;
+    EXPECT_EQ(got, want) << "byte " << b;
+  }
+  EXPECT_EQ(static_cast<unsigned char>(Converted("\xA8")[0]), 0xA8);  // Ё stays
+  EXPECT_EQ(static_cast<unsigned char>(Converted("\xB8")[0]), 0xB8);  // ё stays
+}
+
+TEST(ToConsoleText, StopsAtTheFirstZeroByte) {
+  std::string text("\xC0\0\xC0", 3);
+  ToConsoleText(text.data());
+  EXPECT_EQ(static_cast<unsigned char>(text[0]), 0x80);
+  EXPECT_EQ(static_cast<unsigned char>(text[2]), 0xC0);
+}
+
+TEST(Cp1251Text, EncodesCyrillicAndSigns) {
+  constexpr Cp1251Text text{"Аая ЁёЯ№…%"};
+  EXPECT_EQ(text.str(), "\xC0\xE0\xFF \xA8\xB8\xDF\xB9\x85%");
+}
+
+TEST(ScanDecimal, ReadsLikeTheCLibrary) {
+  std::size_t pos = 0;
+  EXPECT_EQ(ScanDecimal("12x", pos), 12);
+  EXPECT_EQ(pos, 2u);
+  pos = 0;
+  EXPECT_EQ(ScanDecimal("  -1", pos), -1);
+  pos = 0;
+  EXPECT_EQ(ScanDecimal("+7", pos), 7);
+  for (const char* bad : {"", "x", "-", " +", "."}) {
+    pos = 0;
+    EXPECT_FALSE(ScanDecimal(bad, pos).has_value()) << bad;
+    EXPECT_EQ(pos, 0u);
+  }
+}
+
+}  // namespace
+}  // namespace cabrix

@@ -1,0 +1,104 @@
+// The upload and download actions: the transport choice and the walk through the file list.
+#include <memory>
+
+#include "driver/tool_job.h"
+#include "link/link_error.h"
+#include "ops/download_link.h"
+#include "ops/upload_link.h"
+
+namespace cabrix {
+
+namespace {
+
+bool IsLinkFailure(int code) {
+  return code == kLinkNoData || code == kLinkCannotOpen || code == kLinkCallFailed;
+}
+
+// The first position at which a file was passed over: a run that leaves a listed file behind
+// never ends with the success status.
+class CSkippedFiles {
+ public:
+  void Note(int position) {
+    if (m_first == 0) m_first = position;
+  }
+  int Status() const { return m_first; }
+
+ private:
+  int m_first = 0;
+};
+
+}  // namespace
+
+int CToolJob::RunUpload() {
+  if (m_tcpArg.empty()) return m_comPort != 0 ? UploadListSerial() : 0;
+  return UploadListTcp(TcpAddress());
+}
+
+int CToolJob::UploadListSerial() {
+  CSkippedFiles skipped;
+  for (std::size_t k = 1; k <= m_files.size(); ++k) {
+    auto link = std::make_unique<CUploadLink>();
+    link->m_port = m_comPort;
+    try {
+      link->UploadFile(m_folder + m_files[k - 1]);
+    } catch (const CLinkError& error) {
+      link.reset();
+      if (IsLinkFailure(error.Code())) return kStatusLinkFailed;
+      if (error.Code() == kLinkPcFileOpen) return static_cast<int>(k);
+      skipped.Note(static_cast<int>(k));
+    }
+  }
+  return skipped.Status();
+}
+
+int CToolJob::UploadListTcp(const platform::Ipv4Address& address) {
+  CSkippedFiles skipped;
+  for (std::size_t k = 1; k <= m_files.size(); ++k) {
+    auto link = std::make_unique<CUploadLink>();
+    try {
+      link->UploadFile(m_folder + m_files[k - 1], address);
+    } catch (const CLinkError& error) {
+      link.reset();
+      if (IsLinkFailure(error.Code())) return kStatusLinkFailed;
+      if (error.Code() == kLinkPcFileOpen) return static_cast<int>(k);
+      if (k >= 2) return static_cast<int>(k);
+      if (m_comPort > 0) return UploadListSerial();
+      skipped.Note(1);
+    }
+  }
+  return skipped.Status();
+}
+
+int CToolJob::RunDownload() {
+  if (m_tcpArg.empty()) return m_comPort != 0 ? DownloadListSerial() : 0;
+  return DownloadListTcp(TcpAddress());
+}
+
+int CToolJob::DownloadListSerial() {
+  for (std::size_t k = 1; k <= m_files.size(); ++k) {
+    const std::string& entry = m_files[k - 1];
+    auto link = std::make_unique<CDownloadLink>(entry, m_folder + entry);
+    link->m_port = m_comPort;
+    const int result = link->DownloadFile();
+    link.reset();
+    if (IsLinkFailure(result)) return kStatusLinkFailed;
+    if (result != kDownloadDone) return static_cast<int>(k);
+  }
+  return 0;
+}
+
+int CToolJob::DownloadListTcp(const platform::Ipv4Address& address) {
+  CSkippedFiles skipped;
+  for (std::size_t k = 1; k <= m_files.size(); ++k) {
+    const std::string& entry = m_files[k - 1];
+    auto link = std::make_unique<CDownloadLink>(entry, m_folder + entry);
+    const int result = link->DownloadFile(address);
+    link.reset();
+    if (IsLinkFailure(result)) return kStatusLinkFailed;
+    if (result == kDownloadEndMarker) return static_cast<int>(k);
+    if (result != kDownloadDone) skipped.Note(static_cast<int>(k));
+  }
+  return skipped.Status();
+}
+
+}  // namespace cabrix

@@ -1,0 +1,127 @@
+#include "driver/tool_job.h"
+
+#include "link/link_error.h"
+#include "link/tcp_arg.h"
+#include "platform/console.h"
+#include "text/console_text.h"
+#include "text/messages.h"
+#include "text/scan.h"
+
+namespace cabrix {
+
+namespace {
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+}  // namespace
+
+std::string BuildTimeText() { return std::string(__DATE__) + "  " + __TIME__; }
+
+CToolJob::CToolJob(std::string buildTime) : m_buildTime(std::move(buildTime)) {}
+
+void CToolJob::AddFile(std::string_view arg) { m_files.emplace_back(arg); }
+
+void CToolJob::SetTcpArg(std::string_view arg) { m_tcpArg = std::string(arg); }
+
+void CToolJob::ParseComArg(std::string_view arg) {
+  std::size_t pos = 4;  // after "/COM"
+  const auto number = ScanDecimal(arg, pos);
+  if (!number) {
+    PrintText(msg::kBadComPort.view());
+    throw CRunEnd{kStatusBadCommandLine};
+  }
+  m_comPort = *number;
+}
+
+void CToolJob::ParseFolderArg(std::string_view arg) {
+  std::string_view folder = arg.substr(5);  // after "/FLDR"
+  if (folder.empty()) return;
+  while (!folder.empty() && folder.back() == '"') folder.remove_suffix(1);
+  while (!folder.empty() && folder.front() == '"') folder.remove_prefix(1);
+  // A value of nothing but double quotes names no folder: the earlier one stays.
+  if (folder.empty()) return;
+  m_folder = std::string(folder);
+  if (m_folder.back() != '\\') m_folder.push_back('\\');
+}
+
+void CToolJob::PrintHelp() const {
+  PrintText(msg::kHelpTitle.view());
+  PrintText(msg::kHelpBuildTime.str() + m_buildTime + "\n");
+  PrintText(msg::kHelpParameters.view());
+  PrintText(msg::kHelpQuery.view());
+  PrintText(msg::kHelpTcp.view());
+  PrintText(msg::kHelpCom.view());
+  PrintText(msg::kHelpUp.view());
+  PrintText(msg::kHelpDn.view());
+  PrintText(msg::kHelpFolder.view());
+  PrintText(msg::kHelpFileList.view());
+  PrintText(msg::kHelpExample.view());
+}
+
+int CToolJob::RunAction() {
+  if (m_comPort == 0 && m_tcpArg.empty()) {
+    PrintText(msg::kNoLink.view());
+    return kStatusLinkFailed;
+  }
+  switch (m_action) {
+    case ACTION_UPLOAD: return RunUpload();
+    case ACTION_DOWNLOAD: return RunDownload();
+    case ACTION_DELETE: return RunDelete();
+    default: break;
+  }
+  PrintText(msg::kNoAction.view());
+  return kStatusLinkFailed;
+}
+
+platform::Ipv4Address CToolJob::TcpAddress() const {
+  const auto address = ParseTcpArg(m_tcpArg);
+  if (!address) throw CLinkError(kLinkBadTcpArg);
+  return *address;
+}
+
+int RunTool(const std::vector<std::string>& args) {
+  CToolJob job(BuildTimeText());
+  if (args.empty() || (args.size() == 1 && args[0] == "/?")) {
+    job.PrintHelp();
+    platform::FlushConsoleText();
+    return 0;
+  }
+  int status = 0;
+  try {
+    for (const std::string& arg : args) {
+      if (arg == "/dir") {
+        job.m_dir = true;
+      } else if (arg == "/inf") {
+        job.m_info = true;
+      } else if (arg == "/del") {
+        job.m_action = ACTION_DELETE;
+      } else if (arg == "/up") {
+        job.m_action = ACTION_UPLOAD;
+      } else if (arg == "/dn") {
+        job.m_action = ACTION_DOWNLOAD;
+      } else if (StartsWith(arg, "/TCP")) {
+        job.SetTcpArg(arg);
+      } else if (StartsWith(arg, "/COM")) {
+        job.ParseComArg(arg);
+      } else if (StartsWith(arg, "/FLDR")) {
+        job.ParseFolderArg(arg);
+      } else {
+        job.AddFile(arg);
+      }
+    }
+    job.RunInfoAndDir();
+    status = job.RunAction();
+  } catch (const CRunEnd& end) {
+    status = end.status;
+  } catch (const CLinkError& error) {
+    // Only a /TCP text without four numbers reaches this far; it is noticed before anything
+    // is sent.
+    status = error.Code() == kLinkBadTcpArg ? kStatusBadCommandLine : kStatusInternalError;
+  }
+  platform::FlushConsoleText();
+  return status;
+}
+
+}  // namespace cabrix

@@ -1,0 +1,83 @@
+// The job of one run: the parsed command line and the operations that carry it out.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/tcp_socket.h"
+
+namespace cabrix {
+
+enum Action : std::int32_t {
+  ACTION_NONE = 0,
+  ACTION_UPLOAD = 1,
+  ACTION_DOWNLOAD = 2,
+  ACTION_DELETE = 3,
+};
+
+// The status of a run whose command line cannot be carried out: a /COM switch without a number,
+// or a /TCP address with fewer than four numbers.
+inline constexpr int kStatusBadCommandLine = 200;
+// A failure inside the tool that no operation expected.
+inline constexpr int kStatusInternalError = 201;
+// A link failure, or a missing link or action.
+inline constexpr int kStatusLinkFailed = 100;
+
+// Raised to end the run at once with a status (a /COM switch without a readable number).
+struct CRunEnd {
+  int status;
+};
+
+class CToolJob {
+ public:
+  explicit CToolJob(std::string buildTime);
+
+  // Argument handlers, in the order the argument loop tries them.
+  void AddFile(std::string_view arg);
+  void SetTcpArg(std::string_view arg);
+  void ParseComArg(std::string_view arg);  // raises CRunEnd when no number can be read
+  void ParseFolderArg(std::string_view arg);
+
+  void PrintHelp() const;
+
+  // The queries /inf and /dir; prints their replies. May empty m_tcpArg.
+  void RunInfoAndDir();
+  // Checks link and action and runs the action; the result is the exit status.
+  int RunAction();
+
+  int RunUpload();
+  int RunDownload();
+  int RunDelete();
+
+  int UploadListSerial();
+  int UploadListTcp(const platform::Ipv4Address& address);
+  int DownloadListSerial();
+  int DownloadListTcp(const platform::Ipv4Address& address);
+
+  std::string m_buildTime;
+  std::vector<std::string> m_files;
+  std::string m_tcpArg;
+  std::int32_t m_comPort = 0;
+  std::string m_folder;
+  std::int32_t m_action = ACTION_NONE;
+  bool m_dir = false;
+  bool m_info = false;
+
+ private:
+  // The controller address of m_tcpArg; raises CLinkError(0) when it has fewer than four numbers.
+  platform::Ipv4Address TcpAddress() const;
+  // Runs the information or directory query and prints its reply. False when the run's queries
+  // end here (the serial exchange failed).
+  bool RunQuery(std::string_view command, bool emptyTcpArgOnFailure);
+};
+
+// The build date and time: the compiler's date and time joined by two blanks.
+std::string BuildTimeText();
+
+// The whole run after start-up: the help, or the argument loop, the queries and the action.
+// `args` are the arguments without the program's path. Returns the exit status.
+int RunTool(const std::vector<std::string>& args);
+
+}  // namespace cabrix

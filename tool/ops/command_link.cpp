@@ -1,0 +1,153 @@
+#include "ops/command_link.h"
+
+#include <chrono>
+#include <thread>
+
+#include "link/link_error.h"
+#include "platform/console.h"
+#include "text/messages.h"
+
+namespace cabrix {
+
+namespace {
+
+// Serial time-outs of a command exchange; a TCP receive is bounded the same way.
+constexpr std::uint32_t kReadIntervalMs = 200;
+constexpr std::uint32_t kReadMultiplierMs = 20;
+constexpr std::uint32_t kReadConstantMs = 2000;
+constexpr std::uint32_t kWriteMultiplierMs = 1;
+constexpr std::uint32_t kWriteConstantMs = 5000;
+
+// The first frame of a reply starts with a preamble that is not part of the text.
+constexpr std::size_t kReplyPreamble = 7;
+
+constexpr auto kPauseAfterTcpFailure = std::chrono::milliseconds(500);
+
+}  // namespace
+
+CCommandLink::CCommandLink() : m_text() {}
+
+CCommandLink::~CCommandLink() = default;
+
+bool CCommandLink::BuildCommandFrame(std::string_view text) {
+  auto request = BuildCommandRequest(text);
+  if (!request) return false;
+  m_request = std::move(*request);
+  m_requestLen = static_cast<int>(m_request.size());
+  return true;
+}
+
+void CCommandLink::ReleaseRequest() {
+  m_request.clear();
+  m_request.shrink_to_fit();
+  m_requestLen = 0;
+}
+
+void CCommandLink::AddReplyText(const ReceivedFrame& frame) {
+  const auto data = frame.data();
+  std::size_t from = 0;
+  std::size_t to = data.size();
+  if (frame.number == 1) {
+    from = kReplyPreamble;
+  } else if (frame.last == 1 && to > 0) {
+    to -= 1;  // the text's terminating zero byte
+  }
+  if (from < to) m_text.append(data.begin() + from, data.begin() + to);
+}
+
+bool CCommandLink::RunSerial() {
+  m_text.clear();
+  try {
+    m_hPort = OpenSerial(m_port);
+    ConfigureSerial(m_hPort, kWriteConstantMs, kWriteMultiplierMs, kReadMultiplierMs,
+                    kReadIntervalMs, kReadConstantMs);
+    PurgeSerial(m_hPort);
+    CSerialChannel channel(*this, m_hPort);
+    const std::vector<std::uint8_t> request = std::move(m_request);
+    ReleaseRequest();
+    channel.Write(request);
+
+    ReplyAcks acks;
+    channel.Read(acks.ack.bytes());  // the controller's acknowledgement of the request
+    PurgeSerial(m_hPort);
+    acks.ack.set_code(kAckAccepted);
+    acks.ack.set_number(0);
+    channel.Write(acks.ack.bytes());  // go-ahead
+
+    for (;;) {
+      const ReceivedFrame frame = ReceiveFrame(channel, acks);
+      if (frame.endMarker) {
+        acks.ack.set_number(static_cast<std::uint16_t>(acks.ack.number() + 1));
+        channel.Write(acks.ack.bytes());
+        std::uint8_t closing[kAckSize];
+        channel.Read(closing);
+        m_hPort.Close();
+        return true;
+      }
+      AddReplyText(frame);
+      if (frame.last == 1) {
+        m_hPort.Close();
+        return true;
+      }
+    }
+  } catch (const CLinkError& error) {
+    ReleaseRequest();
+    if (error.Code() == kLinkCannotOpen) {
+      platform::ShowMessageBox(msg::kPortBusy.view());
+    }
+    m_hPort.Close();
+    return false;
+  }
+}
+
+bool CCommandLink::RunTcp(const platform::Ipv4Address& address) {
+  m_text.clear();
+  SetReceiveBound(kReadMultiplierMs, kReadConstantMs);
+  m_socket = ConnectTcp(PLC_PORT, address);
+  if (!m_socket.IsOpen()) {
+    ReleaseRequest();
+    return false;
+  }
+  try {
+    CTcpChannel channel(*this, m_socket);
+    const std::vector<std::uint8_t> request = std::move(m_request);
+    ReleaseRequest();
+    channel.Write(request);
+
+    ReplyAcks acks;
+    channel.Read(acks.ack.bytes());
+    acks.ack.set_code(kAckAccepted);
+    acks.ack.set_number(0);
+    channel.Write(acks.ack.bytes());
+
+    for (;;) {
+      const ReceivedFrame frame = ReceiveFrame(channel, acks);
+      if (frame.endMarker) {
+        acks.ack.set_number(static_cast<std::uint16_t>(acks.ack.number() + 1));
+        channel.Write(acks.ack.bytes());
+        std::uint8_t closing[kAckSize];
+        channel.Read(closing);
+        m_socket.Close();
+        return true;
+      }
+      AddReplyText(frame);
+      if (frame.last == 1) {
+        std::uint8_t closing[kAckSize];
+        channel.Read(closing);  // the controller's closing message
+        m_socket.Shutdown();
+        m_socket.Close();
+        return true;
+      }
+    }
+  } catch (const CLinkError&) {
+    ReleaseRequest();
+    if (m_socket.IsOpen()) {
+      std::this_thread::sleep_for(kPauseAfterTcpFailure);
+      m_socket.Shutdown();
+      m_socket.Close();
+    }
+    return false;
+  }
+}
+
+}  // namespace cabrix

@@ -1,0 +1,43 @@
+// The command exchange: one command request ("PLCInfo", "filedir", "filedelete <name>") and the
+// controller's text reply.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "link/plc_link.h"
+#include "link/receive_frame.h"
+
+namespace cabrix {
+
+class CCommandLink : public CPlcLink {
+ public:
+  CCommandLink();
+  ~CCommandLink() override;
+  int Work() override { return 0; }
+
+  // Builds the command request for `text` into m_request. False, with nothing built, for a text
+  // longer than the request's length byte can carry.
+  bool BuildCommandFrame(std::string_view text);
+
+  // Run the prepared request over the serial port m_port, or over TCP to `address` port 1200,
+  // and gather the reply into m_text. True when the whole reply has arrived. Each exchange
+  // starts with an empty m_text and releases the request buffer once it has been written.
+  bool RunSerial();
+  bool RunTcp(const platform::Ipv4Address& address);
+
+  std::string m_text;
+  std::vector<std::uint8_t> m_request;
+  int m_requestLen = 0;
+  platform::SerialPort m_hPort;
+  platform::TcpSocket m_socket;
+
+ private:
+  void ReleaseRequest();
+  // Appends the text part of an accepted reply frame to m_text.
+  void AddReplyText(const ReceivedFrame& frame);
+};
+
+}  // namespace cabrix

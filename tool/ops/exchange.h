@@ -1,0 +1,38 @@
+// Pieces shared by the file transfers.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "link/link_error.h"
+
+namespace cabrix {
+
+// Failure codes of the file transfers beyond the link's own. They never become an exit status:
+// the list level turns them into the file's position.
+enum TransferCode : int {
+  kTransferNameTooLong = 113,  // the name does not fit into the request frame
+  kTransferPcFileIo = 114,     // reading or writing the PC file failed
+};
+
+// The loops in which the PC polls the controller until it answers "accepted" have no count of
+// their own; each is bounded by this much time, after which the transfer fails with code 3.
+inline constexpr std::chrono::seconds kPollLoopLimit{30};
+
+class CPollDeadline {
+ public:
+  CPollDeadline() : m_end(std::chrono::steady_clock::now() + kPollLoopLimit) {}
+  void Check() const {
+    if (std::chrono::steady_clock::now() > m_end) throw CLinkError(kLinkBadReply);
+  }
+
+ private:
+  std::chrono::steady_clock::time_point m_end;
+};
+
+// The part of a PC path after its last backslash or slash: the name the controller gets.
+std::string_view NameOfPath(std::string_view path);
+
+}  // namespace cabrix

@@ -1,0 +1,257 @@
+#include "ops/upload_link.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "link/link_error.h"
+#include "ops/exchange.h"
+#include "platform/console.h"
+#include "text/console_text.h"
+#include "text/messages.h"
+
+namespace cabrix {
+
+namespace {
+
+constexpr std::uint32_t kReadIntervalMs = 200;
+constexpr std::uint32_t kReadMultiplierMs = 20;
+constexpr std::uint32_t kReadConstantMs = 7000;
+constexpr std::uint32_t kWriteMultiplierMs = 1;
+constexpr std::uint32_t kWriteConstantMs = 5000;
+
+constexpr int kMaxSendings = 4;
+constexpr std::size_t kSegmentHeaderSize = 4;  // 30 01 and the segment's byte count
+constexpr std::size_t kHeaderFrameRoom = kMaxPayload - 6;  // name area and data after the parameters
+
+// Sent by the PC after a segment's last block, and to poll until the controller is ready.
+const PlcAck kEndOfData(kAckAccepted, 0);
+const PlcAck kPoll(kAckAccepted, 1);
+
+std::uint64_t CeilDiv(std::uint64_t a, std::uint64_t b) { return (a + b - 1) / b; }
+
+}  // namespace
+
+UploadPlan UploadPlan::For(std::uint64_t fileLength, std::size_t nameArea) {
+  UploadPlan plan;
+  plan.fileLength = fileLength;
+  plan.nameArea = nameArea;
+  plan.wholeInHeader = 6 + nameArea + fileLength <= kMaxPayload;
+  plan.segments = plan.wholeInHeader ? 0 : CeilDiv(fileLength, kSegmentSize);
+  plan.headerData = static_cast<std::size_t>(
+      std::min<std::uint64_t>(fileLength, kHeaderFrameRoom - nameArea));
+  return plan;
+}
+
+std::uint64_t UploadPlan::SegmentBytes(std::uint64_t s) const {
+  if (s < segments) return kSegmentSize;
+  return fileLength - (segments - 1) * kSegmentSize;
+}
+
+std::uint64_t UploadPlan::BlockPayload(std::uint64_t s) const {
+  if (s == 1) return std::min<std::uint64_t>(fileLength, kSegmentSize) - headerData;
+  return SegmentBytes(s) + kSegmentHeaderSize;
+}
+
+CUploadLink::CUploadLink() = default;
+CUploadLink::~CUploadLink() = default;
+
+void CUploadLink::ShowPercent(int percent) {
+  char text[16];
+  const int n = std::snprintf(text, sizeof text, "%3i%%", percent);
+  m_hConsole.WriteAt(m_cursor, std::string_view(text, static_cast<std::size_t>(std::max(n, 0))));
+}
+
+void CUploadLink::CloseAll() {
+  m_hPort.Close();
+  if (m_socket.IsOpen()) {
+    m_socket.Shutdown();
+    m_socket.Close();
+  }
+  m_file.reset();
+}
+
+namespace {
+
+// A name that the file-header frame cannot carry is refused before anything is sent.
+void RefuseLongName(std::string_view name) {
+  if (name.size() <= kMaxUploadName) return;
+  PrintText(msg::kNameTooLong.str() + std::string(name) + "\n");
+  throw CLinkError(kTransferNameTooLong);
+}
+
+}  // namespace
+
+void CUploadLink::UploadFile(const std::string& path) {
+  RefuseLongName(NameOfPath(path));
+  m_serial = true;
+  try {
+    m_hPort = OpenSerial(m_port);
+    ConfigureSerial(m_hPort, kWriteConstantMs, kWriteMultiplierMs, kReadMultiplierMs,
+                    kReadIntervalMs, kReadConstantMs);
+    CSerialChannel channel(*this, m_hPort);
+    Transfer(channel, path, true);
+    m_hPort.Close();
+  } catch (const CLinkError&) {
+    CloseAll();
+    throw;
+  }
+  ShowPercent(100);
+  PrintText("\n");
+}
+
+void CUploadLink::UploadFile(const std::string& path, const platform::Ipv4Address& address) {
+  RefuseLongName(NameOfPath(path));
+  m_serial = false;
+  SetReceiveBound(kReadMultiplierMs, kReadConstantMs);
+  m_socket = ConnectTcp(PLC_PORT, address);
+  if (!m_socket.IsOpen()) throw CLinkError(kLinkCannotOpen);
+  try {
+    CTcpChannel channel(*this, m_socket);
+    Transfer(channel, path, false);
+    m_socket.Shutdown();
+    m_socket.Close();
+  } catch (const CLinkError&) {
+    CloseAll();
+    throw;
+  }
+  ShowPercent(100);
+  PrintText("\n");
+}
+
+void CUploadLink::ReadFileData(std::span<std::uint8_t> into) {
+  // The frame's length was fixed from the file's length: a file that gives fewer bytes than
+  // that (it shrank, or the read failed) must not be sent with stale bytes in their place.
+  std::size_t done = 0;
+  while (done < into.size()) {
+    const auto got = m_file->Read(into.subspan(done));
+    if (!got || *got == 0) throw CLinkError(kTransferPcFileIo);
+    done += *got;
+  }
+}
+
+void CUploadLink::Transfer(CByteChannel& channel, const std::string& path, bool serial) {
+  m_file = std::make_unique<platform::PcFile>();
+  if (!m_file->OpenRead(platform::NativePath(path))) {
+    m_file.reset();
+    throw CLinkError(kLinkPcFileOpen);
+  }
+  const std::string name(NameOfPath(path));
+  const auto length = m_file->Length();
+  if (!length) throw CLinkError(kTransferPcFileIo);
+
+  const std::uint64_t progressTotal = *length / kMaxPayload + 1;
+  std::uint64_t blocksSent = 0;
+
+  PrintText(msg::kWriting.str() + name + "   0%");
+  if (const auto pos = m_hConsole.CursorPosition()) {
+    m_cursor = {static_cast<std::int16_t>(pos->column - 3), pos->row};
+  }
+
+  PlcFrameExt header;
+  InitFrameExt(header);
+  PlcFrame block;
+  InitFrame(block);
+  m_fileLength = *length;
+  const std::vector<std::uint8_t> nameArea = BuildNameArea(name);
+  const UploadPlan plan = UploadPlan::For(m_fileLength, nameArea.size());
+  m_segmentCount = plan.segments;
+
+  const std::uint64_t withHeader = 6 + nameArea.size() + m_fileLength;
+  header.set_length(static_cast<std::uint16_t>(plan.wholeInHeader ? withHeader : kMaxPayload));
+  header.set_number(1);
+  header.set_last(plan.wholeInHeader ? 1 : 0);
+  const bool oneSegment = withHeader <= kSegmentSize;
+  header.set_param1(static_cast<std::uint16_t>(kRequestWriteFile | (oneSegment ? 0 : 0x100)));
+  header.set_param2(static_cast<std::uint16_t>(oneSegment ? m_fileLength : kSegmentSize));
+  header.set_param3(static_cast<std::uint16_t>(nameArea.size()));
+  std::copy(nameArea.begin(), nameArea.end(), header.ext_payload().begin());
+  ReadFileData(header.ext_payload().subspan(nameArea.size(), plan.headerData));
+  SendFrame(channel, header, true);
+
+  for (std::uint64_t s = 1; s <= plan.segments; ++s) {
+    std::uint64_t remaining = plan.BlockPayload(s);
+    bool first = true;
+    while (remaining > 0) {
+      const auto size = static_cast<std::uint16_t>(std::min<std::uint64_t>(remaining, kMaxPayload));
+      remaining -= size;
+      block.set_number(static_cast<std::uint16_t>(block.number() + 1));
+      block.set_length(size);
+      block.set_last(remaining == 0 ? 1 : 0);
+      auto payload = block.payload();
+      if (first && s >= 2) {
+        payload[0] = kRequestWriteSegment;
+        payload[1] = 0x01;
+        Write16le(payload, 2, static_cast<std::uint16_t>(plan.SegmentBytes(s)));
+        ReadFileData(payload.subspan(kSegmentHeaderSize, size - kSegmentHeaderSize));
+      } else {
+        ReadFileData(payload.first(size));
+      }
+      first = false;
+      SendFrame(channel, block, false);
+      ++blocksSent;
+      ShowPercent(static_cast<int>(blocksSent * 100 / progressTotal));
+    }
+    if (s < plan.segments) EndOfSegment(channel, block, serial);
+  }
+  Closing(channel, serial);
+}
+
+void CUploadLink::SendFrame(CByteChannel& channel, PlcFrame& frame, bool extended) {
+  int sendings = 0;
+  for (;;) {
+    if (extended) {
+      SetChecksumExt(static_cast<PlcFrameExt&>(frame), frame.length() - 6);
+    } else {
+      SetChecksum(frame, frame.length());
+    }
+    channel.Write(frame.wire());
+    PlcAck reply;
+    if (channel.Read(reply.bytes()) != kAckSize) throw CLinkError(kLinkBadReply);
+    if (++sendings == kMaxSendings) throw CLinkError(kLinkBadReply);
+    if (reply.has_sync() && reply.code() == kAckAccepted && reply.number() == frame.number()) {
+      return;
+    }
+  }
+}
+
+void CUploadLink::EndOfSegment(CByteChannel& channel, PlcFrame& block, bool serial) {
+  if (serial) PurgeSerial(m_hPort);
+  block.set_number(0);
+  channel.Write(kEndOfData.bytes());
+  std::uint8_t status[8];
+  if (channel.Read(status) != 8) throw CLinkError(kLinkBadReply);
+  if (channel.Read(std::span(status, 2)) != 2) throw CLinkError(kLinkBadReply);
+  const CPollDeadline deadline;
+  for (;;) {
+    channel.Write(kPoll.bytes());
+    PlcAck reply;
+    if (channel.Read(reply.bytes()) != kAckSize) throw CLinkError(kLinkBadReply);
+    if (reply.code() == kAckAccepted) return;
+    deadline.Check();
+  }
+}
+
+void CUploadLink::Closing(CByteChannel& channel, bool serial) {
+  if (!m_file->Close()) {
+    m_file.reset();
+    throw CLinkError(kTransferPcFileIo);
+  }
+  m_file.reset();
+  channel.Write(kEndOfData.bytes());
+  std::uint8_t status[8];
+  if (channel.Read(status) != 8) throw CLinkError(kLinkBadReply);
+  channel.Read(status);
+  if (serial) PurgeSerial(m_hPort);
+  // The poll goes out from the buffer the reply comes back into: a reply of fewer than three
+  // bytes leaves the poll's own 0A 00 in place and ends the loop.
+  PlcAck buffer = kPoll;
+  const CPollDeadline deadline;
+  for (;;) {
+    channel.Write(buffer.bytes());
+    channel.Read(buffer.bytes());
+    if (buffer.bytes()[2] == 0x0A && buffer.bytes()[3] == 0x00) return;
+    deadline.Check();
+  }
+}
+
+}  // namespace cabrix

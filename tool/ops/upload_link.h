@@ -1,0 +1,65 @@
+// The file write: one PC file sent to the controller in segments of 4500 file bytes, each cut
+// into frames of at most 128 payload bytes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "link/frame.h"
+#include "link/plc_link.h"
+#include "platform/pc_file.h"
+
+namespace cabrix {
+
+inline constexpr std::uint32_t kSegmentSize = 4500;
+// The longest name the file-header frame can carry (its name area must leave room after the six
+// parameter bytes).
+inline constexpr std::size_t kMaxUploadName = 121;
+
+// How a file of L bytes with a name area of A bytes is cut up.
+struct UploadPlan {
+  std::uint64_t fileLength = 0;  // L
+  std::size_t nameArea = 0;      // A
+  std::uint64_t segments = 0;    // N; 0 when the whole file fits the file-header frame
+  bool wholeInHeader = false;    // 6 + A + L <= 128
+  std::size_t headerData = 0;    // D1, file bytes in the file-header frame
+
+  static UploadPlan For(std::uint64_t fileLength, std::size_t nameArea);
+  // File bytes of segment s (1-based).
+  std::uint64_t SegmentBytes(std::uint64_t s) const;
+  // Payload bytes of the block frames of segment s (segment header included).
+  std::uint64_t BlockPayload(std::uint64_t s) const;
+};
+
+class CUploadLink : public CPlcLink {
+ public:
+  CUploadLink();
+  ~CUploadLink() override;
+  int Work() override { return 0; }
+
+  // Writes one file; raises a link failure code when the transfer fails, after closing the link
+  // and the PC file.
+  void UploadFile(const std::string& path);                                     // serial, m_port
+  void UploadFile(const std::string& path, const platform::Ipv4Address& address);  // TCP
+
+  // Shows "%3i%%" of `percent` at m_cursor.
+  void ShowPercent(int percent);
+
+  std::uint64_t m_segmentCount = 0;
+  std::uint64_t m_fileLength = 0;
+  platform::SerialPort m_hPort;
+  platform::TcpSocket m_socket;
+  std::unique_ptr<platform::PcFile> m_file;
+
+ private:
+  void Transfer(CByteChannel& channel, const std::string& path, bool serial);
+  void SendFrame(CByteChannel& channel, PlcFrame& frame, bool extended);
+  void EndOfSegment(CByteChannel& channel, PlcFrame& block, bool serial);
+  void Closing(CByteChannel& channel, bool serial);
+  void ReadFileData(std::span<std::uint8_t> into);
+  void CloseAll();
+  bool m_serial = false;
+};
+
+}  // namespace cabrix

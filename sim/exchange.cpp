@@ -1,0 +1,65 @@
+#include "exchange.h"
+
+#include "link/frame.h"
+#include "sessions.h"
+
+namespace plcsim {
+
+namespace {
+
+// A frame that opens an exchange: number 1, intact, with one of the request codes (and `last` set,
+// except on a file-header frame, which is last only for a small file).
+bool IsRequest(const Unit& u) {
+  if (!u.IsFrame() || u.Number() != 1 || !u.ChecksumOk()) return false;
+  const std::uint8_t code = u.RequestCode();
+  if (code == cabrix::kRequestWriteFile) return true;
+  return u.Last() == 1 && (code == cabrix::kRequestCommand || code == cabrix::kRequestReadFile);
+}
+
+ExchangeResult Dispatch(ExchangeEnv& env, const Unit& request) {
+  if (!request.IsFrame()) throw ProtocolError("a 6-byte unit where a request belongs");
+  switch (request.RequestCode()) {
+    case cabrix::kRequestCommand: return ServeCommand(env, request);
+    case cabrix::kRequestWriteFile: return ServeUpload(env, request);
+    case cabrix::kRequestReadFile: return ServeDownload(env, request);
+    default: break;
+  }
+  throw ProtocolError("unknown request code " + std::to_string(request.RequestCode()));
+}
+
+}  // namespace
+
+ExchangeResult ServeExchange(ExchangeEnv& env, std::optional<Unit> first) {
+  SimLog& log = env.io.Log();
+  ExchangeResult result;
+  std::uint64_t requestIndex = env.io.UnitsRead() + 1;
+  try {
+    if (first) requestIndex = env.io.UnitsRead();
+    const Unit request = first ? std::move(*first) : env.io.Read();
+    result = Dispatch(env, request);
+    log.Note("exchange complete");
+    return result;
+  } catch (const FaultSilent&) {
+    result.end = ExchangeEnd::kSilent;
+  } catch (const FaultClose&) {
+    result.end = ExchangeEnd::kClose;
+  } catch (const ProtocolError& e) {
+    log.Problem(e.what());
+    result.end = ExchangeEnd::kProblem;
+    // Over the serial line a PC that gave up on an exchange may already have begun the next one.
+    if (env.transport == Transport::kSerial && env.io.UnitsRead() > requestIndex &&
+        IsRequest(env.io.LastUnit())) {
+      log.Note("the unit is a new request: serving it");
+      result.next = env.io.LastUnit();
+    }
+  } catch (const IdleTimeout& e) {
+    log.Problem(std::string(e.what()) + "; exchange abandoned");
+    result.end = ExchangeEnd::kProblem;
+  } catch (const StreamClosed& e) {
+    log.Note(std::string("the PC closed the connection: ") + e.what());
+    result.end = ExchangeEnd::kPeerGone;
+  }
+  return result;
+}
+
+}  // namespace plcsim

@@ -1,0 +1,109 @@
+#include "fd_stream.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace plcsim {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+// A write that cannot go out for this long means the other side is not reading at all.
+constexpr Millis kWriteStall{10000};
+}  // namespace
+
+FdStream::FdStream(int fd, int stopFd, bool isSocket)
+    : m_fd(fd), m_stopFd(stopFd), m_isSocket(isSocket) {}
+
+bool FdStream::WaitFor(short events, Millis timeout) {
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    pollfd fds[2] = {{m_fd, events, 0}, {m_stopFd, POLLIN, 0}};
+    const auto left = std::chrono::duration_cast<Millis>(deadline - Clock::now());
+    const int wait = static_cast<int>(std::max<Millis::rep>(0, left.count()));
+    const int r = ::poll(fds, m_stopFd >= 0 ? 2 : 1, wait);
+    if (r < 0 && errno == EINTR) {
+      if (m_stopFd >= 0) continue;
+    }
+    if (r < 0) throw StreamClosed(std::string("poll: ") + std::strerror(errno));
+    if (m_stopFd >= 0 && (fds[1].revents & POLLIN)) throw StopRequested();
+    if (r == 0) return false;
+    if (fds[0].revents & (events | POLLHUP | POLLERR)) return true;
+  }
+}
+
+std::size_t FdStream::ReadSome(std::span<std::uint8_t> buffer, Millis timeout) {
+  for (;;) {
+    if (!WaitFor(POLLIN, timeout)) return 0;
+    const ssize_t n = ::read(m_fd, buffer.data(), buffer.size());
+    if (n > 0) return static_cast<std::size_t>(n);
+    if (n == 0) throw StreamClosed("end of stream");
+    if (errno == EINTR || errno == EAGAIN) continue;
+    throw StreamClosed(std::string("read: ") + std::strerror(errno));
+  }
+}
+
+void FdStream::WriteAll(std::span<const std::uint8_t> data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = m_isSocket
+                          ? ::send(m_fd, data.data() + done, data.size() - done, MSG_NOSIGNAL)
+                          : ::write(m_fd, data.data() + done, data.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
+      if (!WaitFor(POLLOUT, kWriteStall)) throw StreamClosed("the PC reads nothing");
+      continue;
+    }
+    throw StreamClosed(std::string("write: ") + std::strerror(errno));
+  }
+}
+
+void FdStream::Write(std::span<const std::uint8_t> data) {
+  if (m_bytesPerSecond == 0) {
+    WriteAll(data);
+    return;
+  }
+  // Hand the bytes over in pieces of about a millisecond of line time, none before the line has
+  // carried the one before, so that the PC sees them arrive at the line's rate.
+  const std::size_t piece = std::max<std::size_t>(1, m_bytesPerSecond / 1000);
+  for (std::size_t at = 0; at < data.size(); at += piece) {
+    SleepUntil(m_lineFree);
+    const auto chunk = data.subspan(at, std::min(piece, data.size() - at));
+    WriteAll(chunk);
+    const auto start = std::max(m_lineFree, Clock::now());
+    m_lineFree = start + std::chrono::duration_cast<Clock::duration>(
+                             std::chrono::duration<double>(double(chunk.size()) / m_bytesPerSecond));
+  }
+}
+
+void FdStream::Pause(Millis duration) { SleepUntil(Clock::now() + duration); }
+
+void FdStream::SleepUntil(std::chrono::steady_clock::time_point when) {
+  for (;;) {
+    const auto left = when - Clock::now();
+    if (left <= Clock::duration::zero()) return;
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+    const timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    pollfd fd{m_stopFd, POLLIN, 0};
+    const int r = ::ppoll(&fd, m_stopFd >= 0 ? 1 : 0, &ts, nullptr);
+    if (r > 0) throw StopRequested();
+  }
+}
+
+void FdStream::Discard(Millis quiet, Millis limit) {
+  const auto deadline = Clock::now() + limit;
+  std::uint8_t buf[512];
+  while (Clock::now() < deadline) {
+    if (ReadSome(buf, quiet) == 0) return;
+  }
+}
+
+}  // namespace plcsim

@@ -1,0 +1,43 @@
+// A ByteStream over a file descriptor (a TCP connection or the pseudo-terminal's master side).
+// Every wait is a poll that also watches the stop descriptor.
+#pragma once
+
+#include <chrono>
+
+#include "stream.h"
+#include "unique_fd.h"
+
+namespace plcsim {
+
+class FdStream : public ByteStream {
+ public:
+  // `stopFd`: readable when the simulator is to stop (-1: none). `isSocket`: use send() so that a
+  // closed connection is an error rather than a signal.
+  FdStream(int fd, int stopFd, bool isSocket);
+
+  // Paces what is written to `bytesPerSecond`, as a serial line of that rate would carry it.
+  // 0: no pacing.
+  void SetPace(unsigned bytesPerSecond) { m_bytesPerSecond = bytesPerSecond; }
+
+  std::size_t ReadSome(std::span<std::uint8_t> buffer, Millis timeout) override;
+  void Write(std::span<const std::uint8_t> data) override;
+  void Pause(Millis duration) override;
+
+  // Reads and drops input until none has come for `quiet`, at most `limit` in all.
+  void Discard(Millis quiet, Millis limit);
+
+ private:
+  // Waits for the fd to be ready for `events`, at most `timeout`; false on time-out.
+  bool WaitFor(short events, Millis timeout);
+  void WriteAll(std::span<const std::uint8_t> data);
+  // Sleeps until `when`; throws StopRequested when the stop descriptor becomes readable.
+  void SleepUntil(std::chrono::steady_clock::time_point when);
+
+  int m_fd;
+  int m_stopFd;
+  bool m_isSocket;
+  unsigned m_bytesPerSecond = 0;
+  std::chrono::steady_clock::time_point m_lineFree{};
+};
+
+}  // namespace plcsim

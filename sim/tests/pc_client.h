@@ -1,0 +1,71 @@
+// The PC's side of the three exchanges, as the console tool runs them (read sizes, retries and
+// closing reads included), for testing the simulator without the tool. Failures raise
+// cabrix::CLinkError with the tool's link failure codes.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "link/channel.h"
+
+namespace plcsim::testing {
+
+// A PC-side channel, with the purge that the serial exchanges do.
+class PcChannel : public cabrix::CByteChannel {
+ public:
+  virtual void Purge() {}
+};
+
+// Adapts any channel (the memory pipe's PC end) to a PcChannel without purging.
+class PlainPcChannel : public PcChannel {
+ public:
+  explicit PlainPcChannel(cabrix::CByteChannel& inner) : m_inner(inner) {}
+  std::size_t Read(std::span<std::uint8_t> b) override { return m_inner.Read(b); }
+  void Write(std::span<const std::uint8_t> d) override { m_inner.Write(d); }
+
+ private:
+  cabrix::CByteChannel& m_inner;
+};
+
+struct CommandReply {
+  bool endMarker = false;
+  std::string text;  // up to the first zero byte, as the tool prints it
+};
+
+class PcClient {
+ public:
+  // `tcp`: the TCP forms of the exchanges (closing reads, no purges).
+  PcClient(PcChannel& channel, bool tcp) : m_ch(channel), m_tcp(tcp) {}
+  PcClient(const PcClient&) = delete;
+  PcClient& operator=(const PcClient&) = delete;
+
+  CommandReply Command(const std::string& text);
+  void Upload(const std::string& name, const std::string& data);
+  // nullopt: the controller answered with an end marker.
+  std::optional<std::string> Download(const std::string& name);
+
+  // Counts over the client's life.
+  int RejectsSent() const { return m_ch.rejects; }  // reply frames answered with code 20
+  int frameSendings = 0;                             // upload frames written, repeats included
+  int segmentRequests = 0;                           // next-segment requests written
+
+ private:
+  // Counts the code-20 acknowledgements the PC writes.
+  struct Counting : PcChannel {
+    explicit Counting(PcChannel& c) : inner(c) {}
+    std::size_t Read(std::span<std::uint8_t> b) override { return inner.Read(b); }
+    void Write(std::span<const std::uint8_t> d) override {
+      if (d.size() == 6 && d[0] == 0x55 && d[2] == 20 && d[3] == 0) ++rejects;
+      inner.Write(d);
+    }
+    void Purge() override { inner.Purge(); }
+    PcChannel& inner;
+    int rejects = 0;
+  };
+
+  Counting m_ch;
+  bool m_tcp;
+};
+
+}  // namespace plcsim::testing

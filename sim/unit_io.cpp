@@ -1,0 +1,93 @@
+#include "unit_io.h"
+
+#include <thread>
+
+#include "link/frame.h"
+
+namespace plcsim {
+
+using cabrix::Read16le;
+namespace off = cabrix::frame_offset;
+
+void ByteStream::Pause(Millis duration) { std::this_thread::sleep_for(duration); }
+
+std::uint16_t Unit::Code() const { return Read16le(bytes, 2); }
+std::uint16_t Unit::Number() const { return Read16le(bytes, off::kNumber); }
+std::uint16_t Unit::Length() const { return Read16le(bytes, off::kLength); }
+std::uint8_t Unit::Last() const { return bytes[off::kLast]; }
+
+std::span<const std::uint8_t> Unit::Payload() const {
+  return std::span(bytes).subspan(cabrix::kFrameHeaderSize);
+}
+
+bool Unit::ChecksumOk() const { return cabrix::WireChecksum(bytes) == bytes[off::kChecksum]; }
+
+std::uint8_t Unit::RequestCode() const { return Payload().empty() ? 0 : Payload()[0]; }
+
+std::vector<std::uint8_t> ShortUnit(std::uint16_t code, std::uint16_t number) {
+  cabrix::PlcAck ack(code, number);
+  return {ack.bytes().begin(), ack.bytes().end()};
+}
+
+void UnitIo::Send(std::span<const std::uint8_t> bytes) {
+  m_log.Sent(bytes);
+  m_stream.Write(bytes);
+}
+
+bool UnitIo::ReadExact(std::span<std::uint8_t> bytes, Millis first, std::vector<std::uint8_t>& got) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const Millis wait = done == 0 && got.empty() ? first : m_unitGap;
+    const std::size_t n = m_stream.ReadSome(bytes.subspan(done), wait);
+    if (n == 0) {
+      if (done == 0 && got.empty()) return false;
+      got.insert(got.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(done));
+      m_log.Received(got);
+      throw ProtocolError("a unit stopped after " + std::to_string(got.size()) + " bytes");
+    }
+    done += n;
+  }
+  got.insert(got.end(), bytes.begin(), bytes.end());
+  return true;
+}
+
+std::optional<Unit> UnitIo::ReadWithin(Millis wait, bool mustArrive) {
+  std::vector<std::uint8_t> got;
+  std::uint8_t head[cabrix::kAckSize];
+  if (!ReadExact(head, wait, got)) {
+    if (mustArrive) {
+      throw IdleTimeout("the PC sent nothing for " + std::to_string(wait.count() / 1000) + " s");
+    }
+    return std::nullopt;
+  }
+  Unit unit;
+  if (head[0] == cabrix::kAckSync && head[1] == cabrix::kAckSync) {
+    unit.kind = Unit::Kind::kShort;
+    unit.bytes = std::move(got);
+    m_log.Received(unit.bytes);
+    m_last = unit;
+    ++m_unitsRead;
+    return unit;
+  }
+  if (head[0] != cabrix::kFrameSync || head[1] != cabrix::kFrameSync) {
+    m_log.Received(got);
+    throw ProtocolError("garbage where a unit should begin");
+  }
+  std::uint8_t rest[2];
+  ReadExact(rest, m_unitGap, got);
+  const std::size_t length = Read16le(got, off::kLength);
+  if (length > kMaxPcPayload) {
+    m_log.Received(got);
+    throw ProtocolError("frame length " + std::to_string(length) + " over the limit of " +
+                        std::to_string(kMaxPcPayload));
+  }
+  std::vector<std::uint8_t> payload(length);
+  if (length > 0) ReadExact(payload, m_unitGap, got);
+  unit.kind = Unit::Kind::kFrame;
+  unit.bytes = std::move(got);
+  m_log.Received(unit.bytes);
+  m_last = unit;
+  return unit;
+}
+
+}  // namespace plcsim

@@ -1,0 +1,290 @@
+// The file write: a file-header frame (0x2F) with the name and the first bytes, block frames,
+// an end-of-data exchange after each segment. The file is received under a temporary name and
+// gets its real name only once the closing exchange is done, so that a broken transfer never
+// leaves a half file in the store.
+#include <string>
+
+#include "link/bytes.h"
+#include "link/frame.h"
+#include "sessions.h"
+
+namespace plcsim {
+
+namespace {
+
+constexpr std::size_t kSegmentBytes = 4500;
+constexpr std::size_t kSegmentHeaderSize = 4;  // 30 01 and the u16 byte count
+
+struct Header {
+  std::string name;
+  bool sizeFlag = false;
+  std::size_t firstSegment = 0;
+  std::span<const std::uint8_t> data;  // D1
+};
+
+Header ParseHeader(const Unit& frame) {
+  const auto p = frame.Payload();
+  if (p.size() > cabrix::kMaxPayload) throw ProtocolError("file-header frame over 128 bytes");
+  if (p.size() < 6) throw ProtocolError("file-header frame shorter than its parameters");
+  Header h;
+  if (p[1] > 1) throw ProtocolError("file-header frame with size flag " + std::to_string(p[1]));
+  h.sizeFlag = p[1] == 1;
+  h.firstSegment = cabrix::Read16le(p, 2);
+  const std::size_t area = cabrix::Read16le(p, 4);
+  if (area < 2 || 6 + area > p.size()) {
+    throw ProtocolError("file-header frame with name-area length " + std::to_string(area));
+  }
+  const auto nameArea = p.subspan(6, area);
+  std::size_t n = 0;
+  while (n < nameArea.size() && nameArea[n] != 0) ++n;
+  if (n == nameArea.size()) throw ProtocolError("file name without its zero byte");
+  h.name.assign(nameArea.begin(), nameArea.begin() + static_cast<std::ptrdiff_t>(n));
+  const NameCheck check = CheckName(h.name);
+  if (check != NameCheck::kOk) {
+    throw ProtocolError(std::string("write refused: ") + NameCheckText(check));
+  }
+  h.data = p.subspan(6 + area);
+  if (h.sizeFlag ? h.firstSegment != kSegmentBytes : h.firstSegment > kSegmentBytes) {
+    throw ProtocolError("first-segment size " + std::to_string(h.firstSegment) +
+                        " does not go with size flag " + std::to_string(h.sizeFlag));
+  }
+  if (h.data.size() > h.firstSegment) {
+    throw ProtocolError("file-header frame carries more than the first segment");
+  }
+  return h;
+}
+
+class Upload {
+ public:
+  Upload(ExchangeEnv& env) : m_env(env) {}
+
+  ExchangeResult Run(const Unit& first) {
+    TakeHeader(first);
+    std::optional<Unit> pending;
+    for (;;) {
+      Unit unit = pending ? std::move(*pending) : m_env.io.Read();
+      pending.reset();
+      if (unit.IsFrame()) {
+        TakeBlock(unit);
+        continue;
+      }
+      if (!SegmentComplete()) {
+        throw ProtocolError("a 6-byte unit in the middle of segment " + std::to_string(m_segment));
+      }
+      if (unit.Code() != cabrix::kAckAccepted || unit.Number() != 0) {
+        throw ProtocolError("expected the end-of-data message 55 55 0A 00 00 00");
+      }
+      AnswerEndOfData();
+      if (!MoreMayFollow()) return Finish({});
+      // A full segment: the PC either goes on with the next one or is done.
+      std::optional<Unit> next;
+      try {
+        next = m_env.transport == Transport::kTcp ? std::optional(m_env.io.Read())
+                                                  : m_env.io.TryRead(m_env.continuationWindow);
+      } catch (const StreamClosed&) {
+        return Finish({});
+      }
+      if (next && IsSegmentStart(*next)) {
+        StartSegment();
+        pending = std::move(next);
+        continue;
+      }
+      if (next && m_env.transport == Transport::kTcp) {
+        throw ProtocolError("unexpected unit after the closing exchange");
+      }
+      return Finish(std::move(next));
+    }
+  }
+
+ private:
+  SiteRef Site(plcsim::Site where, int frame) const {
+    return {Operation::kUpload, where, m_segment, frame};
+  }
+
+  // Answers a frame of the file: code 10 and its number when it is to be taken, else what a fault
+  // or a bad checksum asks for. True when the frame's data are to be taken.
+  bool Acknowledge(const Unit& frame) {
+    const std::uint16_t number = frame.Number();
+    const SiteRef site = Site(plcsim::Site::kFrameAck, number);
+    ApplyExitAndDelay(m_env, site);
+    std::vector<std::uint8_t> ack;
+    bool take = false;
+    if (!frame.ChecksumOk()) {
+      m_env.io.Log().Note("frame " + std::to_string(number) + " has a wrong checksum: code 20");
+      ack = ShortUnit(cabrix::kAckRejected, number);
+    } else if (TakeFault(m_env, site, {FaultKind::kReject}, "answering code 20")) {
+      ack = ShortUnit(cabrix::kAckRejected, number);
+    } else if (TakeFault(m_env, site, {FaultKind::kWrongNumber}, "acknowledging number + 1")) {
+      ack = ShortUnit(cabrix::kAckAccepted, static_cast<std::uint16_t>(number + 1));
+    } else if (TakeFault(m_env, site, {FaultKind::kStaleAck}, "repeating the previous ack")) {
+      ack = m_lastAck.empty() ? ShortUnit(cabrix::kAckAccepted, 0) : m_lastAck;
+    } else {
+      ack = ShortUnit(cabrix::kAckAccepted, number);
+      take = true;
+    }
+    m_env.io.Send(ack);
+    m_lastAck = ack;
+    return take;
+  }
+
+  void TakeHeader(const Unit& first) {
+    Unit frame = first;
+    for (;;) {
+      if (frame.Number() != 1) throw ProtocolError("file-header frame not numbered 1");
+      // Check the contents only once the checksum says they are what the PC sent.
+      std::optional<Header> header;
+      if (frame.ChecksumOk()) header = ParseHeader(frame);
+      if (header && !m_file) {
+        auto file = m_env.store.BeginIncoming();
+        if (!file) throw ProtocolError("cannot create a temporary file in the store");
+        m_file.emplace(std::move(*file));
+      }
+      if (Acknowledge(frame)) {
+        m_name = header->name;
+        m_sizeFlag = header->sizeFlag;
+        m_segmentExpected = header->firstSegment;
+        Append(header->data);
+        m_lastAccepted = 1;
+        m_segmentLast = frame.Last() == 1;
+        m_env.io.Log().Note("writing " + m_name + ", first segment " +
+                            std::to_string(m_segmentExpected) + " bytes");
+        CheckSegmentEnd();
+        return;
+      }
+      frame = m_env.io.Read();
+      if (!frame.IsFrame() || frame.RequestCode() != cabrix::kRequestWriteFile) {
+        throw ProtocolError("expected the file-header frame again");
+      }
+    }
+  }
+
+  void TakeBlock(const Unit& frame) {
+    const std::uint16_t number = frame.Number();
+    if (frame.Payload().size() > cabrix::kMaxPayload) throw ProtocolError("block over 128 bytes");
+    if (m_lastAccepted != 0 && number == m_lastAccepted) {
+      // The PC did not take our acknowledgement and sends the frame again: answer, keep the data.
+      m_env.io.Log().Note("frame " + std::to_string(number) + " again; already taken");
+      const auto ack = ShortUnit(cabrix::kAckAccepted, number);
+      m_env.io.Send(ack);
+      m_lastAck = ack;
+      return;
+    }
+    if (m_segmentLast) throw ProtocolError("a frame after the segment's last one");
+    if (number != m_lastAccepted + 1) {
+      throw ProtocolError("frame " + std::to_string(number) + " where " +
+                          std::to_string(m_lastAccepted + 1) + " belongs");
+    }
+    if (!Acknowledge(frame)) return;
+    auto data = frame.Payload();
+    if (m_segment > 1 && number == 1) {
+      if (data.size() < kSegmentHeaderSize || data[0] != cabrix::kRequestWriteSegment ||
+          data[1] != 1) {
+        throw ProtocolError("segment " + std::to_string(m_segment) + " without its header");
+      }
+      m_segmentExpected = cabrix::Read16le(data, 2);
+      if (m_segmentExpected == 0 || m_segmentExpected > kSegmentBytes) {
+        throw ProtocolError("segment size " + std::to_string(m_segmentExpected));
+      }
+      data = data.subspan(kSegmentHeaderSize);
+    }
+    Append(data);
+    m_lastAccepted = number;
+    m_segmentLast = frame.Last() == 1;
+    CheckSegmentEnd();
+  }
+
+  void Append(std::span<const std::uint8_t> data) {
+    m_segmentGot += data.size();
+    if (m_segmentGot > m_segmentExpected) {
+      throw ProtocolError("segment " + std::to_string(m_segment) + " holds more than the " +
+                          std::to_string(m_segmentExpected) + " bytes announced");
+    }
+    if (!m_file->Append(data)) throw ProtocolError("cannot write to the store");
+  }
+
+  void CheckSegmentEnd() const {
+    if (m_segmentLast != (m_segmentGot == m_segmentExpected)) {
+      throw ProtocolError("segment " + std::to_string(m_segment) + " ends after " +
+                          std::to_string(m_segmentGot) + " of " +
+                          std::to_string(m_segmentExpected) + " bytes");
+    }
+  }
+
+  bool SegmentComplete() const { return m_segmentLast; }
+
+  // Only a full 4500-byte segment of a file whose header announced more can be followed by
+  // another one.
+  bool MoreMayFollow() const { return m_sizeFlag && m_segmentExpected == kSegmentBytes; }
+
+  static bool IsSegmentStart(const Unit& u) {
+    const auto p = u.Payload();
+    return u.IsFrame() && u.Number() == 1 && p.size() >= 2 &&
+           p[0] == cabrix::kRequestWriteSegment && p[1] == 1;
+  }
+
+  void StartSegment() {
+    ++m_segment;
+    m_segmentGot = 0;
+    m_segmentExpected = kSegmentBytes;  // until the segment header says otherwise
+    m_segmentLast = false;
+    m_lastAccepted = 0;
+  }
+
+  // After the PC's end-of-data message: an 8-byte and a 2-byte unit, then code 10 to its polls.
+  void AnswerEndOfData() {
+    const SiteRef eod = Site(plcsim::Site::kEndOfData, 0);
+    ApplyExitAndDelay(m_env, eod);
+    std::vector<std::uint8_t> first = ShortUnit(cabrix::kAckAccepted,
+                                                static_cast<std::uint16_t>(m_segment));
+    first.resize(8);
+    cabrix::Write16le(first, 6, static_cast<std::uint16_t>(m_segmentGot));
+    m_env.io.Send(first);
+    const std::uint8_t second[2] = {0x0A, 0x00};
+    m_env.io.Send(second);
+
+    for (;;) {
+      const Unit poll = m_env.io.Read();
+      if (!poll.IsShort() || poll.Number() != 1) {
+        throw ProtocolError("expected the poll message 55 55 0A 00 01 00");
+      }
+      const SiteRef site = Site(plcsim::Site::kPollAnswer, 0);
+      ApplyExitAndDelay(m_env, site);
+      if (TakeFault(m_env, site, {FaultKind::kReject}, "answering the poll with code 20")) {
+        m_env.io.Send(ShortUnit(cabrix::kAckRejected, static_cast<std::uint16_t>(m_segment)));
+        continue;
+      }
+      m_env.io.Send(ShortUnit(cabrix::kAckAccepted, static_cast<std::uint16_t>(m_segment)));
+      return;
+    }
+  }
+
+  ExchangeResult Finish(std::optional<Unit> next) {
+    const std::uint64_t size = m_file->Size();
+    if (!m_file->Commit(m_name)) throw ProtocolError("cannot give " + m_name + " its name");
+    m_env.io.Log().Note("stored " + m_name + ", " + std::to_string(size) + " bytes in " +
+                        std::to_string(m_segment) + " segment(s)");
+    ExchangeResult r;
+    r.next = std::move(next);
+    return r;
+  }
+
+  ExchangeEnv& m_env;
+  std::optional<IncomingFile> m_file;
+  std::string m_name;
+  bool m_sizeFlag = false;
+  int m_segment = 1;
+  std::size_t m_segmentExpected = 0;
+  std::size_t m_segmentGot = 0;
+  bool m_segmentLast = false;
+  std::uint16_t m_lastAccepted = 0;
+  std::vector<std::uint8_t> m_lastAck;
+};
+
+}  // namespace
+
+ExchangeResult ServeUpload(ExchangeEnv& env, const Unit& request) {
+  Upload upload(env);
+  return upload.Run(request);
+}
+
+}  // namespace plcsim

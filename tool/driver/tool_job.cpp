@@ -81,6 +81,30 @@ platform::Ipv4Address CToolJob::TcpAddress() const {
   return *address;
 }
 
+void ReadArguments(CToolJob& job, const std::vector<std::string>& args) {
+  for (const std::string& arg : args) {
+    if (arg == "/dir") {
+      job.m_dir = true;
+    } else if (arg == "/inf") {
+      job.m_info = true;
+    } else if (arg == "/del") {
+      job.m_action = ACTION_DELETE;
+    } else if (arg == "/up") {
+      job.m_action = ACTION_UPLOAD;
+    } else if (arg == "/dn") {
+      job.m_action = ACTION_DOWNLOAD;
+    } else if (StartsWith(arg, "/TCP")) {
+      job.SetTcpArg(arg);
+    } else if (StartsWith(arg, "/COM")) {
+      job.ParseComArg(arg);
+    } else if (StartsWith(arg, "/FLDR")) {
+      job.ParseFolderArg(arg);
+    } else {
+      job.AddFile(arg);
+    }
+  }
+}
+
 int RunTool(const std::vector<std::string>& args) {
   CToolJob job(BuildTimeText());
   if (args.empty() || (args.size() == 1 && args[0] == "/?")) {
@@ -90,27 +114,7 @@ int RunTool(const std::vector<std::string>& args) {
   }
   int status = 0;
   try {
-    for (const std::string& arg : args) {
-      if (arg == "/dir") {
-        job.m_dir = true;
-      } else if (arg == "/inf") {
-        job.m_info = true;
-      } else if (arg == "/del") {
-        job.m_action = ACTION_DELETE;
-      } else if (arg == "/up") {
-        job.m_action = ACTION_UPLOAD;
-      } else if (arg == "/dn") {
-        job.m_action = ACTION_DOWNLOAD;
-      } else if (StartsWith(arg, "/TCP")) {
-        job.SetTcpArg(arg);
-      } else if (StartsWith(arg, "/COM")) {
-        job.ParseComArg(arg);
-      } else if (StartsWith(arg, "/FLDR")) {
-        job.ParseFolderArg(arg);
-      } else {
-        job.AddFile(arg);
-      }
-    }
+    ReadArguments(job, args);
     job.RunInfoAndDir();
     status = job.RunAction();
   } catch (const CRunEnd& end) {

@@ -76,6 +76,10 @@ class CToolJob {
 // The build date and time: the compiler's date and time joined by two blanks.
 std::string BuildTimeText();
 
+// The argument loop: every argument, first to last, is matched against the switches (exact or
+// by prefix, case-sensitive) and lands in `job`; anything else is a file name.
+void ReadArguments(CToolJob& job, const std::vector<std::string>& args);
+
 // The whole run after start-up: the help, or the argument loop, the queries and the action.
 // `args` are the arguments without the program's path. Returns the exit status.
 int RunTool(const std::vector<std::string>& args);

@@ -54,6 +54,11 @@ if [ -f "$_cabrix_server_log" ] && [ "$(stat -c %s "$_cabrix_server_log")" -gt 1
   : >"$_cabrix_server_log"
 fi
 wineserver -p60 </dev/null >>"$_cabrix_server_log" 2>&1 || true
+# The first program of a Wine session starts the session's services (services.exe and the
+# rest), which inherit its standard output and error and keep them open as long as the server
+# runs: a test reading a tool's output until the end would wait for them. A program of our own
+# goes first, with its output in the log.
+timeout 60 wine cmd.exe /c exit </dev/null >>"$_cabrix_server_log" 2>&1 || true
 unset _cabrix_server_log
 
 # Ends the prefix's Wine server and every Wine program still running in the prefix.

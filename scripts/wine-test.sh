@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs with their platform tests into build-win/ (or $BUILD_WIN_DIR)
-# and runs them under Wine: the platform tests, then the help of cabrix.exe against the POSIX
-# build's in build/ (or $BUILD_DIR), which must have been built before.
+# and runs them under Wine: the platform tests, then cabrix.exe against the POSIX build in
+# build/ (or $BUILD_DIR; its cabrix and plcsim must have been built before): the help, and a
+# round of command lines over TCP and the serial line to plcsim.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,4 +18,5 @@ cmake --build "${BUILD_WIN_DIR:-build-win}" --target platform_win_tests -j 2
 failed=0
 bash tests/wine/platform_tests.sh || failed=1
 bash tests/wine/help_smoke.sh || failed=1
+bash tests/wine/parity_smoke.sh || failed=1
 exit "$failed"

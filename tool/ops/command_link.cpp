@@ -5,6 +5,7 @@
 
 #include "link/link_error.h"
 #include "platform/console.h"
+#include "text/console_text.h"
 #include "text/messages.h"
 
 namespace cabrix {
@@ -93,7 +94,7 @@ bool CCommandLink::RunSerial() {
   } catch (const CLinkError& error) {
     ReleaseRequest();
     if (error.Code() == kLinkCannotOpen) {
-      platform::ShowMessageBox(msg::kPortBusy.view());
+      ShowOperatorMessage(msg::kPortBusy.view());
     }
     m_hPort.Close();
     return false;

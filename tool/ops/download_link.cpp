@@ -119,7 +119,7 @@ void CDownloadLink::RequestExchange(CByteChannel& channel, ReplyAcks& acks, bool
   for (;;) {
     if (serial) {
       if (sendings > 0) {
-        platform::ShowMessageBox(msg::kPressReset.view());
+        ShowOperatorMessage(msg::kPressReset.view());
         std::this_thread::sleep_for(kAfterResetPause);
       }
       PurgeSerial(m_hPort);
@@ -137,7 +137,8 @@ void CDownloadLink::CreatePcFile(bool serial) {
   if (!m_file->CreateTemporary(platform::FolderOf(target), m_tempPath)) {
     m_file.reset();
     m_tempPath.clear();
-    platform::ShowMessageBox(msg::kCannotCreate.view());
+    m_pcFileFailed = true;
+    ShowOperatorMessage(msg::kCannotCreate.view());
     throw CLinkError(serial ? kLinkCannotOpen : kLinkPcFileCreate);
   }
 }
@@ -152,7 +153,8 @@ void CDownloadLink::FinishPcFile(bool serial) {
   m_file.reset();
   if (!closed) throw CLinkError(kTransferPcFileIo);
   if (!platform::ReplaceFile(m_tempPath, platform::NativePath(m_path))) {
-    platform::ShowMessageBox(msg::kCannotCreate.view());
+    m_pcFileFailed = true;
+    ShowOperatorMessage(msg::kCannotCreate.view());
     throw CLinkError(serial ? kLinkCannotOpen : kLinkPcFileCreate);
   }
   m_tempPath.clear();

@@ -46,6 +46,9 @@ class CDownloadLink : public CPlcLink {
   std::string m_name;
   std::string m_path;
   int m_spinPhase = 0;
+  // The PC file could not be created or put in place (the serial form reports that with the
+  // same code as a port that cannot be opened).
+  bool m_pcFileFailed = false;
 
  private:
   int Transfer(CByteChannel& channel, bool serial);

@@ -1,3 +1,4 @@
+#include <csignal>
 #include "platform/tcp_socket.h"
 
 #include <arpa/inet.h>
@@ -71,7 +72,12 @@ sockaddr_in MakeSockAddr(const Ipv4Address& address, std::uint16_t port) {
 }
 
 // Nothing to start on POSIX. SIGPIPE needs no handling either: every send says MSG_NOSIGNAL.
-bool StartSocketLayer() { return true; }
+// Where Winsock fails a write to a closed pipe or connection, POSIX sends SIGPIPE, which would end
+// the program before it can report anything; with it ignored such writes fail like on Windows.
+bool StartSocketLayer() {
+  std::signal(SIGPIPE, SIG_IGN);
+  return true;
+}
 
 struct TcpSocket::Impl {
   UniqueFd fd;

@@ -1,5 +1,6 @@
 #include "text/console_text.h"
 
+#include <cstdio>
 #include <string>
 
 #include "platform/console.h"
@@ -24,6 +25,54 @@ void PrintText(std::string_view cp1251) {
   std::string copy(cp1251.substr(0, cp1251.find('\0')));
   ToConsoleText(copy.data());
   platform::WriteConsoleText(copy);
+}
+
+namespace {
+OperatorMessages g_operatorMessages = OperatorMessages::kMessageBox;
+}  // namespace
+
+void SetOperatorMessages(OperatorMessages mode) { g_operatorMessages = mode; }
+
+void ShowOperatorMessage(std::string_view cp1251) {
+  if (g_operatorMessages == OperatorMessages::kMessageBox) {
+    platform::ShowMessageBox(cp1251);
+    return;
+  }
+  std::string copy(cp1251.substr(0, cp1251.find('\0')));
+  ToConsoleText(copy.data());
+  copy.push_back('\n');
+  std::fwrite(copy.data(), 1, copy.size(), stderr);
+  std::fflush(stderr);
+}
+
+std::string Cp1251ToUtf8(std::string_view cp1251) {
+  std::string out;
+  for (const char c : cp1251) {
+    const auto b = static_cast<unsigned char>(c);
+    char32_t cp = b;
+    if (b >= 0xC0) {
+      cp = 0x0410 + (b - 0xC0);
+    } else if (b == 0xA8) {
+      cp = 0x0401;
+    } else if (b == 0xB8) {
+      cp = 0x0451;
+    } else if (b == 0xB9) {
+      cp = 0x2116;
+    } else if (b >= 0x80) {
+      cp = 0xFFFD;  // not a letter any controller name uses
+    }
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return out;
 }
 
 }  // namespace cabrix

@@ -2,6 +2,7 @@
 // just before it is written to standard output.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace cabrix {
@@ -14,5 +15,15 @@ char* ToConsoleText(char* text);
 // Converts a copy of a Windows-1251 text (up to its first zero byte) and writes it to standard
 // output byte for byte. Nothing in the text is taken as a format.
 void PrintText(std::string_view cp1251);
+
+// How the tool tells its operator of a condition that wants an answer ("Порт занят!" and the
+// like). The console tool shows a modal message box; a program that runs hidden under the front
+// end, with nobody at its console, writes the text as a line on standard error instead and goes on.
+enum class OperatorMessages { kMessageBox, kStandardError };
+void SetOperatorMessages(OperatorMessages mode);
+void ShowOperatorMessage(std::string_view cp1251);
+
+// Windows-1251 text as UTF-8 (for PC file names on POSIX, whose file system speaks UTF-8).
+std::string Cp1251ToUtf8(std::string_view cp1251);
 
 }  // namespace cabrix

@@ -1,0 +1,219 @@
+#include "dialect/dialect.h"
+
+#include <memory>
+#include <string_view>
+
+#include "link/link_error.h"
+#include "link/tcp_arg.h"
+#include "ops/command_link.h"
+#include "ops/download_link.h"
+#include "ops/exchange.h"
+#include "ops/upload_link.h"
+#include "text/console_text.h"
+#include "text/scan.h"
+
+namespace cabrix::dialect {
+
+namespace {
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+// The folder of /FLDR"...", read as the console tool reads it.
+std::string FolderOf(std::string_view arg) {
+  std::string_view folder = arg.substr(5);
+  while (!folder.empty() && folder.back() == '"') folder.remove_suffix(1);
+  while (!folder.empty() && folder.front() == '"') folder.remove_prefix(1);
+  std::string result(folder);
+  if (!result.empty() && result.back() != '\\') result.push_back('\\');
+  return result;
+}
+
+bool IsLinkFailure(int code) {
+  return code == kLinkNoData || code == kLinkCannotOpen || code == kLinkCallFailed;
+}
+
+int OneOrSeveral(int failures, int one, int several) {
+  if (failures == 0) return kDone;
+  return failures == 1 ? one : several;
+}
+
+// The PC name of a controller file: on POSIX the file system speaks UTF-8, while the controller's
+// names are Windows-1251 bytes.
+std::string PcName(const std::string& name) {
+#ifdef _WIN32
+  return name;
+#else
+  return Cp1251ToUtf8(name);
+#endif
+}
+
+// One command exchange over the job's link; the reply text when it completed.
+std::optional<std::string> Command(const Job& job, std::string_view text) {
+  auto link = std::make_unique<CCommandLink>();
+  link->m_port = job.comPort;
+  if (!link->BuildCommandFrame(text)) return std::nullopt;
+  const bool ok = job.tcp ? link->RunTcp(*job.tcp) : link->RunSerial();
+  if (!ok) return std::nullopt;
+  return link->m_text;
+}
+
+int Query(const Job& job, std::string_view command) {
+  const auto text = Command(job, command);
+  if (!text) return kLinkFailed;
+  PrintText(*text);
+  return kDone;
+}
+
+// The names of a directory reply, one per CR LF line.
+std::vector<std::string> ListedNames(std::string_view text) {
+  text = text.substr(0, text.find('\0'));
+  std::vector<std::string> names;
+  while (!text.empty()) {
+    const std::size_t end = text.find_first_of("\r\n");
+    if (end != 0) names.emplace_back(text.substr(0, end));
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+  return names;
+}
+
+int Delete(const Job& job) {
+  for (const std::string& name : job.names) {
+    if (name.size() + 11 > kMaxCommandText) return kNameTooLong;
+  }
+  for (const std::string& name : job.names) {
+    if (!Command(job, "filedelete " + name)) return kLinkFailed;
+  }
+  // The controller's answer to a delete says nothing reliable; its listing does.
+  const auto listing = Command(job, "filedir");
+  if (!listing) return kLinkFailed;
+  for (const std::string& listed : ListedNames(*listing)) {
+    for (const std::string& name : job.names) {
+      if (listed == name) return kNotDeleted;
+    }
+  }
+  return kDone;
+}
+
+int Get(const Job& job) {
+  int failures = 0;
+  bool pcFileFailed = false;
+  bool nameTooLong = false;
+  for (const std::string& name : job.names) {
+    auto link = std::make_unique<CDownloadLink>(name, job.folder + PcName(name));
+    link->m_port = job.comPort;
+    const int result = job.tcp ? link->DownloadFile(*job.tcp) : link->DownloadFile();
+    if (result == kDownloadDone) continue;
+    if (link->m_pcFileFailed) {
+      pcFileFailed = true;
+    } else if (result == kTransferNameTooLong) {
+      nameTooLong = true;
+    } else if (IsLinkFailure(result)) {
+      return kLinkFailed;
+    }
+    ++failures;
+  }
+  if (nameTooLong) return kNameTooLong;
+  if (pcFileFailed) return kPcFileFailed;
+  return OneOrSeveral(failures, kReadFailedOne, kReadFailedSeveral);
+}
+
+int Put(const Job& job) {
+  int failures = 0;
+  bool pcFileFailed = false;
+  bool nameTooLong = false;
+  for (const std::string& name : job.names) {
+    auto link = std::make_unique<CUploadLink>();
+    link->m_port = job.comPort;
+    try {
+      if (job.tcp) {
+        link->UploadFile(job.folder + name, *job.tcp);
+      } else {
+        link->UploadFile(job.folder + name);
+      }
+      continue;
+    } catch (const CLinkError& error) {
+      if (IsLinkFailure(error.Code())) return kLinkFailed;
+      if (error.Code() == kLinkPcFileOpen || error.Code() == kTransferPcFileIo) {
+        pcFileFailed = true;
+      } else if (error.Code() == kTransferNameTooLong) {
+        nameTooLong = true;
+      }
+      ++failures;
+    }
+  }
+  if (nameTooLong) return kNameTooLong;
+  if (pcFileFailed) return kPcFileFailed;
+  return OneOrSeveral(failures, kWriteFailedOne, kWriteFailedSeveral);
+}
+
+}  // namespace
+
+std::optional<Job> ParseCommandLine(const std::vector<std::string>& args) {
+  Job job;
+  int links = 0;
+  std::size_t i = 0;
+  for (; i < args.size() && job.action == Action::kNone; ++i) {
+    const std::string& arg = args[i];
+    if (StartsWith(arg, "/TCP")) {
+      job.tcp = ParseTcpArg(arg);
+      if (!job.tcp) return std::nullopt;
+      ++links;
+    } else if (StartsWith(arg, "/COM")) {
+      std::size_t pos = 4;
+      const auto port = ScanDecimal(arg, pos);
+      if (!port || *port <= 0) return std::nullopt;
+      job.comPort = *port;
+      ++links;
+    } else if (StartsWith(arg, "/FLDR")) {
+      job.folder = FolderOf(arg);
+    } else if (arg == "/dir") {
+      job.action = Action::kDir;
+    } else if (arg == "/info") {
+      job.action = Action::kInfo;
+    } else if (arg == "/del") {
+      job.action = Action::kDelete;
+    } else if (arg == "/get") {
+      job.action = Action::kGet;
+    } else if (arg == "/up") {
+      job.action = Action::kPut;
+    } else {
+      return std::nullopt;
+    }
+  }
+  job.names.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+  if (links != 1) return std::nullopt;
+  switch (job.action) {
+    case Action::kNone: return std::nullopt;
+    case Action::kDir:
+    case Action::kInfo:
+      if (!job.names.empty()) return std::nullopt;
+      break;
+    default:
+      if (job.names.empty()) return std::nullopt;
+      break;
+  }
+  return job;
+}
+
+int Run(const Job& job) {
+  // Nobody sits at this program's console: conditions that would wait for an answer are
+  // written to standard error, which the front end captures.
+  SetOperatorMessages(OperatorMessages::kStandardError);
+  try {
+    switch (job.action) {
+      case Action::kDir: return Query(job, "filedir");
+      case Action::kInfo: return Query(job, "PLCInfo");
+      case Action::kDelete: return Delete(job);
+      case Action::kGet: return Get(job);
+      case Action::kPut: return Put(job);
+      case Action::kNone: break;
+    }
+  } catch (const CLinkError&) {
+  }
+  return kInternalError;
+}
+
+}  // namespace cabrix::dialect

@@ -7,15 +7,6 @@ namespace plcsim {
 
 namespace {
 
-// A frame that opens an exchange: number 1, intact, with one of the request codes (and `last` set,
-// except on a file-header frame, which is last only for a small file).
-bool IsRequest(const Unit& u) {
-  if (!u.IsFrame() || u.Number() != 1 || !u.ChecksumOk()) return false;
-  const std::uint8_t code = u.RequestCode();
-  if (code == cabrix::kRequestWriteFile) return true;
-  return u.Last() == 1 && (code == cabrix::kRequestCommand || code == cabrix::kRequestReadFile);
-}
-
 ExchangeResult Dispatch(ExchangeEnv& env, const Unit& request) {
   if (!request.IsFrame()) throw ProtocolError("a 6-byte unit where a request belongs");
   switch (request.RequestCode()) {
@@ -37,6 +28,7 @@ ExchangeResult ServeExchange(ExchangeEnv& env, std::optional<Unit> first) {
     if (first) requestIndex = env.io.UnitsRead();
     const Unit request = first ? std::move(*first) : env.io.Read();
     result = Dispatch(env, request);
+    if (env.nextRequest) result.next = std::move(env.nextRequest);
     log.Note("exchange complete");
     return result;
   } catch (const FaultSilent&) {

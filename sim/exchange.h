@@ -24,6 +24,8 @@ struct ExchangeEnv {
   // Over the serial line, how long to wait after a file's 4500-byte segment for the PC to go on
   // with another segment before the file counts as complete.
   Millis continuationWindow{2000};
+  // Set by a session that has already read the request of the next exchange.
+  std::optional<Unit> nextRequest;
 };
 
 // How an exchange ended, for the endpoint to close or drain accordingly.

@@ -10,6 +10,15 @@ namespace {
 constexpr std::size_t kEndMarkerPayload = 2;
 }  // namespace
 
+// `last` is set on every request frame but a file-header frame, which is last only for a small
+// file.
+bool IsRequest(const Unit& u) {
+  if (!u.IsFrame() || u.Number() != 1 || !u.ChecksumOk()) return false;
+  const std::uint8_t code = u.RequestCode();
+  if (code == cabrix::kRequestWriteFile) return true;
+  return u.Last() == 1 && (code == cabrix::kRequestCommand || code == cabrix::kRequestReadFile);
+}
+
 std::vector<std::uint8_t> ClosingUnit() { return ShortUnit(cabrix::kAckAccepted, 0); }
 
 const FaultSpec* TakeFault(ExchangeEnv& env, const SiteRef& site,
@@ -124,7 +133,14 @@ ReplyOutcome SendReplyFrames(ExchangeEnv& env, Operation op, int segment,
     const SiteRef site{op, Site::kReplyFrame, segment, number};
     for (;;) {
       if (!SendOneFrame(env, site, frame)) return ReplyOutcome::kEndMarker;
-      const Unit answer = env.io.Read();
+      Unit answer = env.io.Read();
+      if (last && env.transport == Transport::kSerial && IsRequest(answer)) {
+        // The PC took the last frame and closed the port; its acknowledgement was dropped when it
+        // opened the port again and purged it, and this is its next request.
+        env.io.Log().Note("no acknowledgement of the last frame; the PC has begun its next exchange");
+        env.nextRequest = std::move(answer);
+        break;
+      }
       if (!answer.IsShort()) throw ProtocolError("a frame where the acknowledgement belongs");
       if (answer.Code() == cabrix::kAckRejected) {
         env.io.Log().Note("the PC rejected frame " + std::to_string(number) + "; sending it again");

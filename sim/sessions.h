@@ -23,6 +23,9 @@ void ApplyExitAndDelay(ExchangeEnv& env, const SiteRef& site);
 const FaultSpec* TakeFault(ExchangeEnv& env, const SiteRef& site,
                            std::initializer_list<FaultKind> kinds, const std::string& what);
 
+// A frame that opens an exchange: number 1, intact, with one of the request codes.
+bool IsRequest(const Unit& u);
+
 enum class ReplyOutcome { kDelivered, kEndMarker };
 
 // Cuts `stream` into frames numbered from 1 (at most 128 payload bytes, `last` on the final one)

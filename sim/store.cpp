@@ -62,15 +62,21 @@ IncomingFile::IncomingFile(int dirFd, std::string tempName, UniqueFd fd)
 IncomingFile::IncomingFile(IncomingFile&& o) noexcept
     : m_dirFd(o.m_dirFd),
       m_tempName(std::move(o.m_tempName)),
+      m_backupName(std::move(o.m_backupName)),
+      m_name(std::move(o.m_name)),
       m_fd(std::move(o.m_fd)),
       m_size(o.m_size),
-      m_committed(std::exchange(o.m_committed, true)) {}
+      m_state(std::exchange(o.m_state, State::kCommitted)) {}
 
 IncomingFile::~IncomingFile() {
-  if (!m_committed) {
-    m_fd.Reset();
-    ::unlinkat(m_dirFd, m_tempName.c_str(), 0);
-  }
+  m_fd.Reset();
+  if (m_state == State::kWriting) ::unlinkat(m_dirFd, m_tempName.c_str(), 0);
+  DropBackup();
+}
+
+void IncomingFile::DropBackup() {
+  if (!m_backupName.empty()) ::unlinkat(m_dirFd, m_backupName.c_str(), 0);
+  m_backupName.clear();
 }
 
 bool IncomingFile::Append(std::span<const std::uint8_t> data) {
@@ -85,12 +91,39 @@ bool IncomingFile::Append(std::span<const std::uint8_t> data) {
   return true;
 }
 
-bool IncomingFile::Commit(const std::string& name) {
-  if (m_committed || CheckName(name) != NameCheck::kOk) return false;
+bool IncomingFile::Publish(const std::string& name) {
+  if (m_state != State::kWriting || CheckName(name) != NameCheck::kOk) return false;
   if (::fsync(m_fd.Get()) != 0) return false;
+  // Keep an older file of that name aside (a second link to it) until the name is final.
+  const std::string backup = m_tempName + "-old";
+  ::unlinkat(m_dirFd, backup.c_str(), 0);
+  if (::linkat(m_dirFd, name.c_str(), m_dirFd, backup.c_str(), 0) == 0) m_backupName = backup;
+  if (::renameat(m_dirFd, m_tempName.c_str(), m_dirFd, name.c_str()) != 0) {
+    DropBackup();
+    return false;
+  }
+  m_name = name;
+  m_state = State::kPublished;
+  return true;
+}
+
+bool IncomingFile::Withdraw() {
+  if (m_state != State::kPublished) return false;
+  if (::renameat(m_dirFd, m_name.c_str(), m_dirFd, m_tempName.c_str()) != 0) return false;
+  if (!m_backupName.empty()) {
+    ::renameat(m_dirFd, m_backupName.c_str(), m_dirFd, m_name.c_str());
+    m_backupName.clear();
+  }
+  m_state = State::kWriting;
+  return true;
+}
+
+bool IncomingFile::Commit(const std::string& name) {
+  if (m_state == State::kWriting && !Publish(name)) return false;
+  if (m_state != State::kPublished || name != m_name) return false;
+  DropBackup();
   m_fd.Reset();
-  if (::renameat(m_dirFd, m_tempName.c_str(), m_dirFd, name.c_str()) != 0) return false;
-  m_committed = true;
+  m_state = State::kCommitted;
   return true;
 }
 

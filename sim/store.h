@@ -37,7 +37,13 @@ class StoreReader {
   std::uint64_t m_size;
 };
 
-// A file being received. Removed again on destruction unless Commit() gave it its name.
+// A file being received. Removed again on destruction unless it has been given its name.
+//
+// A file may also be given its name provisionally (Publish), because the PC's closing exchange
+// after a full 4500-byte segment looks the same as its end-of-segment exchange: whether more
+// follows shows only afterwards. Withdraw() then takes the name back and puts an older file of
+// that name back in place; Commit() makes the name final. A provisionally named file that is
+// destroyed keeps its name.
 class IncomingFile {
  public:
   IncomingFile(int dirFd, std::string tempName, UniqueFd fd);
@@ -50,15 +56,24 @@ class IncomingFile {
   bool Append(std::span<const std::uint8_t> data);
   std::uint64_t Size() const { return m_size; }
   const std::string& TempName() const { return m_tempName; }
-  // Flushes, closes and renames the file to `name`, replacing a file of that name.
+  // Flushes the file and gives it `name`, replacing a file of that name, which is kept aside.
+  bool Publish(const std::string& name);
+  // Takes the name back after Publish (the file stays open for more data).
+  bool Withdraw();
+  // Gives the file its name for good (publishing it first when that has not been done).
   bool Commit(const std::string& name);
 
  private:
+  enum class State { kWriting, kPublished, kCommitted };
+  void DropBackup();
+
   int m_dirFd;
   std::string m_tempName;
+  std::string m_backupName;  // the older file of the same name while published, or empty
+  std::string m_name;
   UniqueFd m_fd;
   std::uint64_t m_size = 0;
-  bool m_committed = false;
+  State m_state = State::kWriting;
 };
 
 class FileStore {

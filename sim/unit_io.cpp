@@ -87,6 +87,7 @@ std::optional<Unit> UnitIo::ReadWithin(Millis wait, bool mustArrive) {
   unit.bytes = std::move(got);
   m_log.Received(unit.bytes);
   m_last = unit;
+  ++m_unitsRead;
   return unit;
 }
 

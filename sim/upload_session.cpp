@@ -76,20 +76,25 @@ class Upload {
       }
       AnswerEndOfData();
       if (!MoreMayFollow()) return Finish({});
-      // A full segment: the PC either goes on with the next one or is done.
+      // A full segment: the PC either goes on with the next one or is done. The file already
+      // bears its name; it is taken back if another segment comes.
       std::optional<Unit> next;
       try {
         next = m_env.transport == Transport::kTcp ? std::optional(m_env.io.Read())
                                                   : m_env.io.TryRead(m_env.continuationWindow);
       } catch (const StreamClosed&) {
         return Finish({});
+      } catch (const IdleTimeout&) {
+        return Finish({});
       }
       if (next && IsSegmentStart(*next)) {
+        if (!m_file->Withdraw()) throw ProtocolError("cannot take " + m_name + " back");
         StartSegment();
         pending = std::move(next);
         continue;
       }
       if (next && m_env.transport == Transport::kTcp) {
+        Finish({});
         throw ProtocolError("unexpected unit after the closing exchange");
       }
       return Finish(std::move(next));
@@ -253,6 +258,10 @@ class Upload {
         m_env.io.Send(ShortUnit(cabrix::kAckRejected, static_cast<std::uint16_t>(m_segment)));
         continue;
       }
+      // The PC counts the file as written once it has this answer, so the store has it first:
+      // for good after a short segment, provisionally after a full one.
+      const bool named = MoreMayFollow() ? m_file->Publish(m_name) : m_file->Commit(m_name);
+      if (!named) throw ProtocolError("cannot give " + m_name + " its name");
       m_env.io.Send(ShortUnit(cabrix::kAckAccepted, static_cast<std::uint16_t>(m_segment)));
       return;
     }
@@ -260,7 +269,7 @@ class Upload {
 
   ExchangeResult Finish(std::optional<Unit> next) {
     const std::uint64_t size = m_file->Size();
-    if (!m_file->Commit(m_name)) throw ProtocolError("cannot give " + m_name + " its name");
+    m_file->Commit(m_name);
     m_env.io.Log().Note("stored " + m_name + ", " + std::to_string(size) + " bytes in " +
                         std::to_string(m_segment) + " segment(s)");
     ExchangeResult r;

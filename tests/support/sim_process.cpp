@@ -132,6 +132,10 @@ ProcessResult SimProcess::Stop(std::chrono::milliseconds timeout) {
   return *p.stopped;
 }
 
+void SimProcess::Signal(int signo) {
+  if (!m_impl->stopped) m_impl->process->Signal(signo);
+}
+
 bool SimProcess::Running() { return !m_impl->stopped && m_impl->process->Running(); }
 
 }  // namespace cabrix::test

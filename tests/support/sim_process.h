@@ -59,6 +59,8 @@ class SimProcess {
   // returned again by later calls.
   ProcessResult Stop(std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
   bool Running();
+  // Sends a signal (SIGKILL, say, to test a crash); Stop() then collects the result.
+  void Signal(int signo);
 
  private:
   struct Impl;

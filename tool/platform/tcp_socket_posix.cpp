@@ -1,4 +1,3 @@
-#include <csignal>
 #include "platform/tcp_socket.h"
 
 #include <arpa/inet.h>
@@ -10,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <optional>

@@ -25,7 +25,7 @@ struct ExchangeEnv {
   // with another segment before the file counts as complete.
   Millis continuationWindow{2000};
   // Set by a session that has already read the request of the next exchange.
-  std::optional<Unit> nextRequest;
+  std::optional<Unit> nextRequest{};
 };
 
 // How an exchange ended, for the endpoint to close or drain accordingly.

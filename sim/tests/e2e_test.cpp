@@ -1,0 +1,254 @@
+// The real plcsim process, spoken to by the test's PC side over loopback TCP and over its
+// pseudo-terminal.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "link/link_error.h"
+#include "pc_channels.h"
+#include "pc_client.h"
+#include "support/sim_process.h"
+#include "support/temp_dir.h"
+#include "support/test_address.h"
+#include "support/tool_command.h"
+
+namespace plcsim::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using cabrix::test::PatternBytes;
+using cabrix::test::ProcessResult;
+using cabrix::test::ReadFileBytes;
+using cabrix::test::SimOptions;
+using cabrix::test::SimProcess;
+using cabrix::test::TestAddress;
+
+enum class Link { kTcp, kPty };
+
+class EndToEnd : public ::testing::TestWithParam<Link> {
+ protected:
+  bool Tcp() const { return GetParam() == Link::kTcp; }
+
+  void Start(std::vector<std::string> args = {}, fs::path store = {}) {
+    SimOptions o;
+    if (Tcp()) {
+      o.tcp = TestAddress();
+    } else {
+      o.pty = m_xdg.ComLink(7);
+    }
+    o.store = store;
+    o.args = std::move(args);
+    o.args.insert(o.args.end(), {"--idle-timeout", "5"});
+    m_sim.emplace(std::move(o));
+  }
+
+  std::unique_ptr<PcChannel> Open() {
+    if (Tcp()) return ConnectTcp(m_sim->TcpAddress(), m_sim->TcpPort(), 4s);
+    return OpenSerial(m_sim->PtyPath().string(), 3s);
+  }
+
+  // One exchange, the way the tool runs them: a fresh connection or port session each time.
+  void Exchange(const std::function<void(PcClient&)>& f) {
+    auto channel = Open();
+    PcClient client(*channel, Tcp());
+    f(client);
+  }
+
+  std::optional<int> Failing(const std::function<void(PcClient&)>& f) {
+    try {
+      Exchange(f);
+    } catch (const cabrix::CLinkError& e) {
+      return e.Code();
+    }
+    return std::nullopt;
+  }
+
+  std::string Dir() {
+    std::string text;
+    Exchange([&](PcClient& c) { text = c.Command("filedir").text; });
+    return text;
+  }
+
+  cabrix::test::XdgConfigHome m_xdg;
+  std::optional<SimProcess> m_sim;
+};
+
+TEST_P(EndToEnd, AnswersEveryExchange) {
+  Start();
+  std::string info;
+  Exchange([&](PcClient& c) { info = c.Command("PLCInfo").text; });
+  EXPECT_NE(info.find("\xD1\xE2\xEE\xE1\xEE\xE4\xED\xEE: 95%\r\n"), std::string::npos);
+
+  std::string expectedDir;
+  const std::vector<std::size_t> sizes{0, 3, 200, 4500, 9000, 20000};
+  for (const std::size_t size : sizes) {
+    const std::string name = "f" + std::to_string(100000 + size) + ".bin";
+    SCOPED_TRACE(name);
+    ASSERT_NO_THROW(Exchange([&](PcClient& c) { c.Upload(name, PatternBytes(size, 7)); }))
+        << m_sim->Log();
+    EXPECT_EQ(ReadFileBytes(m_sim->Store() / name), PatternBytes(size, 7));
+    expectedDir += name + "\r\n";
+  }
+  EXPECT_EQ(Dir(), expectedDir);
+
+  for (const std::size_t size : sizes) {
+    const std::string name = "f" + std::to_string(100000 + size) + ".bin";
+    SCOPED_TRACE(name);
+    std::optional<std::string> got;
+    ASSERT_NO_THROW(Exchange([&](PcClient& c) { got = c.Download(name); })) << m_sim->Log();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(*got, PatternBytes(size, 7));
+  }
+
+  std::optional<std::string> missing = "unset";
+  Exchange([&](PcClient& c) { missing = c.Download("none.bin"); });
+  EXPECT_FALSE(missing);
+
+  std::string reply;
+  Exchange([&](PcClient& c) { reply = c.Command("filedelete f100003.bin").text; });
+  EXPECT_EQ(reply, "OK\r\n");
+  EXPECT_EQ(Dir().find("f100003.bin"), std::string::npos);
+
+  const ProcessResult r = m_sim->Stop();
+  EXPECT_TRUE(r.ExitedWith(0)) << r.Describe();
+  if (!Tcp()) {
+    EXPECT_FALSE(fs::exists(fs::symlink_status(m_xdg.ComLink(7)))) << "link removed";
+  }
+}
+
+TEST_P(EndToEnd, InjectsFaultsAndLogsThem) {
+  Start({"--fault", "bad-checksum,op=dir", "--fault", "reject,op=upload,frame=2", "--fault",
+         "end-marker,op=download"});
+  Exchange([&](PcClient& c) { c.Upload("a.bin", PatternBytes(300)); });
+  EXPECT_EQ(Dir(), "a.bin\r\n");
+  std::optional<std::string> got = "unset";
+  Exchange([&](PcClient& c) { got = c.Download("a.bin"); });
+  EXPECT_FALSE(got) << "answered with an end marker";
+  Exchange([&](PcClient& c) { got = c.Download("a.bin"); });
+  EXPECT_EQ(got, PatternBytes(300)) << "only once";
+
+  const std::string log = m_sim->Log();
+  EXPECT_NE(log.find("FAULT bad-checksum,op=dir (firing 1 of 1)"), std::string::npos) << log;
+  EXPECT_NE(log.find("FAULT reject,op=upload,frame=2 (firing 1 of 1)"), std::string::npos);
+  EXPECT_NE(log.find("FAULT end-marker,op=download (firing 1 of 1)"), std::string::npos);
+  const ProcessResult r = m_sim->Stop();
+  EXPECT_TRUE(r.ExitedWith(0));
+  EXPECT_NE(r.err.find("fault reject,op=upload,frame=2: fired 1 of 1"), std::string::npos)
+      << r.err;
+}
+
+TEST_P(EndToEnd, SilenceEndsTheExchangeAndTheNextOneIsServed) {
+  Start({"--fault", "silent,op=info,at=reply-frame"});
+  EXPECT_EQ(Failing([](PcClient& c) { c.Command("PLCInfo"); }), cabrix::kLinkNoData);
+  EXPECT_EQ(Dir(), "");
+}
+
+TEST_P(EndToEnd, BadInputNeverBringsItDown) {
+  Start();
+  {
+    auto channel = Open();
+    const std::vector<std::uint8_t> garbage{0x13, 0x11, 0xFF, 0x00, 0x55, 0xAA, 0x01, 0x02, 0x03};
+    channel->Write(garbage);
+    // An upload with a path in its name.
+    PcClient c(*channel, Tcp());
+    if (Tcp()) {
+      std::uint8_t b[8];
+      EXPECT_THROW(channel->Read(b), cabrix::CLinkError) << "the connection is closed";
+    }
+  }
+  if (!Tcp()) {
+    ASSERT_TRUE(m_sim->WaitForLog("draining the line", 5s));
+  }
+  EXPECT_NE(Failing([](PcClient& c) { c.Upload("../up.bin", "x"); }), std::nullopt);
+  EXPECT_FALSE(fs::exists(m_sim->Store().parent_path() / "up.bin"));
+  EXPECT_EQ(Dir(), "");
+  EXPECT_NE(m_sim->Log().find("PROBLEM garbage"), std::string::npos);
+  EXPECT_TRUE(m_sim->Running());
+}
+
+TEST_P(EndToEnd, StoppingOrKillingMidUploadLeavesNoHalfFile) {
+  cabrix::test::TempDir store("plcsim-kept-store");
+  cabrix::test::WriteFileBytes(store / "big.bin", "the old contents");
+  for (const int signo : {SIGTERM, SIGKILL}) {
+    SCOPED_TRACE(signo);
+    Start({"--fault", "delay-ack,op=upload,segment=2,frame=3,ms=60000"}, store.Path());
+    std::optional<int> pcError;
+    std::thread pc([&] {
+      pcError = Failing([](PcClient& c) { c.Upload("big.bin", PatternBytes(9000)); });
+    });
+    const bool delayed = m_sim->WaitForLog("waiting 60000 ms", 10s);
+    m_sim->Signal(signo);
+    const ProcessResult r = m_sim->Stop();
+    pc.join();
+    ASSERT_TRUE(delayed) << m_sim->Log();
+    EXPECT_TRUE(pcError) << "the upload cannot have succeeded";
+    if (signo == SIGTERM) {
+      EXPECT_TRUE(r.ExitedWith(0)) << r.Describe();
+    } else {
+      EXPECT_EQ(r.signal, SIGKILL);
+    }
+    // Whatever happened, the real name still holds the old file.
+    EXPECT_EQ(ReadFileBytes(store / "big.bin"), "the old contents");
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(store.Path())) ++entries;
+    if (signo == SIGTERM) {
+      EXPECT_EQ(entries, 1u) << "the temporary file went at exit";
+    }
+    m_sim.reset();
+  }
+  // A new run cleans up after the killed one and lists only the old file.
+  Start({}, store.Path());
+  EXPECT_EQ(Dir(), "big.bin\r\n");
+  std::size_t entries = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(store.Path())) ++entries;
+  EXPECT_EQ(entries, 1u);
+}
+
+TEST_P(EndToEnd, DescribesItselfAndRefusesOtherAddresses) {
+  const auto sim = cabrix::test::SimPath().string();
+  ProcessResult r = cabrix::test::RunProcess({sim, "--help"}, 10s);
+  EXPECT_TRUE(r.ExitedWith(0));
+  EXPECT_NE(r.out.find("--fault"), std::string::npos);
+  r = cabrix::test::RunProcess({sim, "--list-faults"}, 10s);
+  EXPECT_TRUE(r.ExitedWith(0));
+  EXPECT_NE(r.out.find("stale-ack"), std::string::npos);
+  r = cabrix::test::RunProcess({sim, "--store", "/tmp", "--tcp", "10.0.6.10"}, 10s);
+  EXPECT_TRUE(r.ExitedWith(2));
+  EXPECT_NE(r.err.find("loopback"), std::string::npos) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, EndToEnd, ::testing::Values(Link::kTcp, Link::kPty),
+                         [](const auto& info) { return info.param == Link::kTcp ? "Tcp" : "Pty"; });
+
+TEST(EndToEndTcp, PortZeroListensOnAFreePortShownInTheReadyLine) {
+  SimOptions o;
+  o.tcp = TestAddress() + ":0";
+  SimProcess sim(std::move(o));
+  EXPECT_NE(sim.TcpPort(), 0);
+  EXPECT_EQ(sim.ReadyLine(), "plcsim ready: tcp " + TestAddress() + ":" +
+                                 std::to_string(sim.TcpPort()));
+  auto channel = ConnectTcp(sim.TcpAddress(), sim.TcpPort(), 4s);
+  PcClient client(*channel, true);
+  EXPECT_EQ(client.Command("filedir").text, "");
+}
+
+TEST(EndToEndPty, BaudPacesWhatGoesOverTheLine) {
+  cabrix::test::XdgConfigHome xdg;
+  SimOptions o;
+  o.pty = xdg.ComLink(2);
+  o.args = {"--baud", "9600"};
+  SimProcess sim(std::move(o));
+  cabrix::test::WriteFileBytes(sim.Store() / "p.bin", PatternBytes(960));
+  auto channel = OpenSerial(sim.PtyPath().string(), 3s);
+  PcClient client(*channel, false);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(client.Download("p.bin"), PatternBytes(960));
+  // 960 data bytes and some framing at 960 bytes per second: never under a second.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 1s);
+}
+
+}  // namespace
+}  // namespace plcsim::testing

@@ -83,7 +83,6 @@ void RefuseLongName(std::string_view name) {
 
 void CUploadLink::UploadFile(const std::string& path) {
   RefuseLongName(NameOfPath(path));
-  m_serial = true;
   try {
     m_hPort = OpenSerial(m_port);
     ConfigureSerial(m_hPort, kWriteConstantMs, kWriteMultiplierMs, kReadMultiplierMs,
@@ -101,7 +100,6 @@ void CUploadLink::UploadFile(const std::string& path) {
 
 void CUploadLink::UploadFile(const std::string& path, const platform::Ipv4Address& address) {
   RefuseLongName(NameOfPath(path));
-  m_serial = false;
   SetReceiveBound(kReadMultiplierMs, kReadConstantMs);
   m_socket = ConnectTcp(PLC_PORT, address);
   if (!m_socket.IsOpen()) throw CLinkError(kLinkCannotOpen);

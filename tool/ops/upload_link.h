@@ -59,7 +59,6 @@ class CUploadLink : public CPlcLink {
   void Closing(CByteChannel& channel, bool serial);
   void ReadFileData(std::span<std::uint8_t> into);
   void CloseAll();
-  bool m_serial = false;
 };
 
 }  // namespace cabrix

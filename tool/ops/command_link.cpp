@@ -56,6 +56,32 @@ void CCommandLink::AddReplyText(const ReceivedFrame& frame) {
   if (from < to) m_text.append(data.begin() + from, data.begin() + to);
 }
 
+CCommandLink::ReplyEnd CCommandLink::Exchange(CByteChannel& channel, bool serial) {
+  const std::vector<std::uint8_t> request = std::move(m_request);
+  ReleaseRequest();
+  channel.Write(request);
+
+  ReplyAcks acks;
+  channel.Read(acks.ack.bytes());  // the controller's acknowledgement of the request
+  if (serial) PurgeSerial(m_hPort);
+  acks.ack.set_code(kAckAccepted);
+  acks.ack.set_number(0);
+  channel.Write(acks.ack.bytes());  // go-ahead
+
+  for (;;) {
+    const ReceivedFrame frame = ReceiveFrame(channel, acks);
+    if (frame.endMarker) {
+      acks.ack.set_number(static_cast<std::uint16_t>(acks.ack.number() + 1));
+      channel.Write(acks.ack.bytes());
+      std::uint8_t answer[kAckSize];
+      channel.Read(answer);
+      return ReplyEnd::kEndMarker;
+    }
+    AddReplyText(frame);
+    if (frame.last == 1) return ReplyEnd::kLastFrame;
+  }
+}
+
 bool CCommandLink::RunSerial() {
   m_text.clear();
   try {
@@ -64,33 +90,9 @@ bool CCommandLink::RunSerial() {
                     kReadIntervalMs, kReadConstantMs);
     PurgeSerial(m_hPort);
     CSerialChannel channel(*this, m_hPort);
-    const std::vector<std::uint8_t> request = std::move(m_request);
-    ReleaseRequest();
-    channel.Write(request);
-
-    ReplyAcks acks;
-    channel.Read(acks.ack.bytes());  // the controller's acknowledgement of the request
-    PurgeSerial(m_hPort);
-    acks.ack.set_code(kAckAccepted);
-    acks.ack.set_number(0);
-    channel.Write(acks.ack.bytes());  // go-ahead
-
-    for (;;) {
-      const ReceivedFrame frame = ReceiveFrame(channel, acks);
-      if (frame.endMarker) {
-        acks.ack.set_number(static_cast<std::uint16_t>(acks.ack.number() + 1));
-        channel.Write(acks.ack.bytes());
-        std::uint8_t closing[kAckSize];
-        channel.Read(closing);
-        m_hPort.Close();
-        return true;
-      }
-      AddReplyText(frame);
-      if (frame.last == 1) {
-        m_hPort.Close();
-        return true;
-      }
-    }
+    Exchange(channel, true);
+    m_hPort.Close();
+    return true;
   } catch (const CLinkError& error) {
     ReleaseRequest();
     if (error.Code() == kLinkCannotOpen) {
@@ -111,35 +113,13 @@ bool CCommandLink::RunTcp(const platform::Ipv4Address& address) {
   }
   try {
     CTcpChannel channel(*this, m_socket);
-    const std::vector<std::uint8_t> request = std::move(m_request);
-    ReleaseRequest();
-    channel.Write(request);
-
-    ReplyAcks acks;
-    channel.Read(acks.ack.bytes());
-    acks.ack.set_code(kAckAccepted);
-    acks.ack.set_number(0);
-    channel.Write(acks.ack.bytes());
-
-    for (;;) {
-      const ReceivedFrame frame = ReceiveFrame(channel, acks);
-      if (frame.endMarker) {
-        acks.ack.set_number(static_cast<std::uint16_t>(acks.ack.number() + 1));
-        channel.Write(acks.ack.bytes());
-        std::uint8_t closing[kAckSize];
-        channel.Read(closing);
-        m_socket.Close();
-        return true;
-      }
-      AddReplyText(frame);
-      if (frame.last == 1) {
-        std::uint8_t closing[kAckSize];
-        channel.Read(closing);  // the controller's closing message
-        m_socket.Shutdown();
-        m_socket.Close();
-        return true;
-      }
+    if (Exchange(channel, false) == ReplyEnd::kLastFrame) {
+      std::uint8_t closing[kAckSize];
+      channel.Read(closing);  // the controller's closing message
+      m_socket.Shutdown();
     }
+    m_socket.Close();
+    return true;
   } catch (const CLinkError&) {
     ReleaseRequest();
     if (m_socket.IsOpen()) {

@@ -35,6 +35,10 @@ class CCommandLink : public CPlcLink {
   platform::TcpSocket m_socket;
 
  private:
+  enum class ReplyEnd { kLastFrame, kEndMarker };
+  // Sends the request, gives the go-ahead and takes in the reply; serial exchanges purge the
+  // port between the request's acknowledgement and the go-ahead.
+  ReplyEnd Exchange(CByteChannel& channel, bool serial);
   void ReleaseRequest();
   // Appends the text part of an accepted reply frame to m_text.
   void AddReplyText(const ReceivedFrame& frame);

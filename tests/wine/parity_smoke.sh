@@ -18,13 +18,18 @@ done
 readonly com=21 address=127.0.44.1
 work=$(mktemp -d)
 sim_pid=""
+failed=0
 cleanup() {
   if [ -n "$sim_pid" ]; then
     kill "$sim_pid" 2>/dev/null || true
     wait "$sim_pid" 2>/dev/null || true
   fi
   cabrix_wine_unmap_com "$com"
-  rm -rf "$work"
+  if [ "$failed" -ne 0 ] && [ -n "${CABRIX_KEEP_FAILED:-}" ]; then
+    echo "parity_smoke: outputs kept in $work" >&2
+  else
+    rm -rf "$work"
+  fi
 }
 trap cleanup EXIT
 
@@ -43,7 +48,6 @@ for _ in $(seq 100); do
 done
 grep -q 'plcsim ready' "$work/sim.out" || { echo "parity_smoke: plcsim not ready" >&2; cat "$work/sim.out" >&2; exit 1; }
 
-failed=0
 # compare <label> <cabrix arguments...>; in the arguments, @DIR@ stands for each tool's own folder.
 compare() {
   local label=$1

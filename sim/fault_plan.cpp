@@ -205,6 +205,16 @@ std::string FaultListText() {
     if (f.takesBytes) s += " bytes";
     s += '\n';
   }
+  s += R"(
+Each fault name above starts an unindented line. The sites, where the simulator sends:
+  request-ack    the acknowledgement of a request (segment=N>1: of the request for segment N)
+  reply-frame    a frame of a command reply or of a file being read (frame=N within segment=N)
+  frame-ack      the acknowledgement of a frame of a file being written (frame=N as numbered)
+  segment-unit   read: the 6-byte unit after segment N when another follows
+  end-of-data    write: the 8-byte and 2-byte units answering the end of segment N
+  poll-answer    write: the answer to the poll after segment N
+  closing-unit   TCP: the unit after a reply's last frame; the answer to an end marker's ack
+)";
   return s;
 }
 

@@ -92,9 +92,14 @@ void FdStream::SleepUntil(std::chrono::steady_clock::time_point when) {
     if (left <= Clock::duration::zero()) return;
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
     const timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-    pollfd fd{m_stopFd, POLLIN, 0};
-    const int r = ::ppoll(&fd, m_stopFd >= 0 ? 1 : 0, &ts, nullptr);
-    if (r > 0) throw StopRequested();
+    // A connection the PC closes during a pause ends it: nobody is waiting any more.
+    pollfd fds[2] = {{m_stopFd, POLLIN, 0}, {m_fd, POLLRDHUP, 0}};
+    pollfd* first = m_stopFd >= 0 ? fds : fds + 1;
+    const nfds_t count = (m_stopFd >= 0 ? 1 : 0) + (m_isSocket ? 1 : 0);
+    const int r = ::ppoll(first, count, &ts, nullptr);
+    if (r <= 0) continue;
+    if (m_stopFd >= 0 && fds[0].revents) throw StopRequested();
+    if (m_isSocket && fds[1].revents) throw StreamClosed("the PC closed the connection");
   }
 }
 

@@ -133,13 +133,17 @@ Usage:
   plcsim --list-faults
   plcsim --help
 
-Plays the controller's side of the link: answers "PLCInfo", "filedir" and
-"filedelete NAME", takes file writes and serves file reads, with the files kept
-in one flat folder. It serves one exchange at a time, over and over: one TCP
-connection per exchange, or one serial session on the pseudo-terminal. Once
-everything listens it prints one line on standard output, for example
+Plays the controller's side of the link: answers "PLCInfo" (the information
+record), "filedir" (the store's file names, sorted, each line ending CR LF) and
+"filedelete NAME" (replies "OK", "ERROR: file not found", "ERROR: cannot delete"
+or "ERROR: bad file name", with CR LF); any other command gets an empty reply
+(an end marker). It takes file writes and serves file reads (a file it does not
+have is answered with an end marker), keeping the files in one flat folder. It
+serves one exchange at a time, over and over: one TCP connection per exchange,
+or one serial session on the pseudo-terminal. Once everything listens it prints
+one line on standard output, for example
   plcsim ready: tcp 127.0.0.5:1200 pty /tmp/x/com3
-and it runs until SIGINT or SIGTERM (exit status 0).
+and it runs until SIGINT or SIGTERM (exit status 0; 2 for a bad command line).
 
 Endpoints (without either: --tcp 127.0.0.1:1200):
   --tcp ADDR[:PORT]   listen on ADDR (a loopback address 127.x.y.z; any other is
@@ -180,8 +184,11 @@ goes to standard error and the log at exit. Sites: request-ack, reply-frame,
 frame-ack, segment-unit, end-of-data, poll-answer, closing-unit.
 
 Bad input (garbage, a malformed or truncated unit, a frame length over the
-limit, a file name with '/', '\' or '..' or over 253 bytes) is logged and ends
-that exchange: the TCP connection is closed, the serial line drained.
+limit, a unit that contradicts what came before) is logged and ends that
+exchange: the TCP connection is closed, the serial line drained until quiet. A
+file name with '/', '\' or '..', a control character, or over 253 bytes is
+refused: a write of it ends the exchange the same way, a read of it is answered
+as for a missing file, a delete of it gets "ERROR: bad file name".
 )";
 }
 

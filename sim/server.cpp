@@ -69,12 +69,12 @@ void Server::ServeTcpConnection() {
   const ExchangeResult result = ServeExchange(env);
   switch (result.end) {
     case ExchangeEnd::kCompleted:
-      CloseGracefully(socket, m_stopFd, kLingerMs);
+      CloseAfterPeer(socket, m_stopFd, kLingerMs, true);
       break;
     case ExchangeEnd::kSilent:
       // Say nothing more; the PC gives up and closes, or the idle time ends it.
       m_log.Note("silent until the PC closes the connection");
-      CloseGracefully(socket, m_stopFd, m_config.idleSeconds * 1000);
+      CloseAfterPeer(socket, m_stopFd, m_config.idleSeconds * 1000, false);
       break;
     case ExchangeEnd::kClose:
     case ExchangeEnd::kProblem:

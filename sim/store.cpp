@@ -137,6 +137,9 @@ FileStore::FileStore(const std::string& folder) : m_folder(folder) {
     throw std::runtime_error("cannot open the store folder " + folder + ": " +
                              std::strerror(errno));
   }
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  m_fileMode = 0666 & ~mask;
   RemoveTemporaries();
 }
 
@@ -205,6 +208,7 @@ std::optional<IncomingFile> FileStore::BeginIncoming() {
   buf.push_back('\0');
   UniqueFd fd(::mkostemp(buf.data(), O_CLOEXEC));
   if (!fd.Valid()) return std::nullopt;
+  ::fchmod(fd.Get(), static_cast<mode_t>(m_fileMode));
   std::string path(buf.data());
   std::string name = path.substr(path.rfind('/') + 1);
   return IncomingFile(m_dir.Get(), std::move(name), std::move(fd));

@@ -102,6 +102,7 @@ class FileStore {
  private:
   std::string m_folder;
   UniqueFd m_dir;
+  unsigned m_fileMode = 0644;  // what a new file gets: 0666 less the umask
 };
 
 }  // namespace plcsim

@@ -81,9 +81,9 @@ UniqueFd TcpListener::Accept(std::string& peer) {
   return fd;
 }
 
-void CloseGracefully(UniqueFd& socket, int stopFd, int lingerMs) {
+void CloseAfterPeer(UniqueFd& socket, int stopFd, int lingerMs, bool shutdownFirst) {
   if (!socket.Valid()) return;
-  ::shutdown(socket.Get(), SHUT_WR);
+  if (shutdownFirst) ::shutdown(socket.Get(), SHUT_WR);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(lingerMs);
   char buf[512];
   for (;;) {

@@ -38,8 +38,9 @@ class TcpListener {
   TcpAddress m_address;
 };
 
-// Ends a connection politely: no more sending, then waits at most `linger` for the PC to close
-// its side (dropping what it still sends), then closes.
-void CloseGracefully(UniqueFd& socket, int stopFd, int lingerMs);
+// Ends a connection: waits at most `lingerMs` for the PC to close its side (dropping what it still
+// sends), then closes. With `shutdownFirst` the PC is told at once that nothing more comes;
+// without it the simulator just stays silent.
+void CloseAfterPeer(UniqueFd& socket, int stopFd, int lingerMs, bool shutdownFirst);
 
 }  // namespace plcsim

@@ -142,8 +142,21 @@ TEST_P(EndToEnd, InjectsFaultsAndLogsThem) {
 
 TEST_P(EndToEnd, SilenceEndsTheExchangeAndTheNextOneIsServed) {
   Start({"--fault", "silent,op=info,at=reply-frame"});
-  EXPECT_EQ(Failing([](PcClient& c) { c.Command("PLCInfo"); }), cabrix::kLinkNoData);
+  // Silent means no answer at all, not a closed connection: the PC's read runs out of time.
+  auto channel = Tcp() ? ConnectTcp(m_sim->TcpAddress(), m_sim->TcpPort(), 700ms)
+                       : OpenSerial(m_sim->PtyPath().string(), 500ms);
+  PcClient client(*channel, Tcp());
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    client.Command("PLCInfo");
+    ADD_FAILURE() << "the exchange should fail";
+  } catch (const cabrix::CLinkError& e) {
+    EXPECT_EQ(e.Code(), cabrix::kLinkNoData);
+  }
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 500ms);
+  channel.reset();
   EXPECT_EQ(Dir(), "");
+  EXPECT_NE(m_sim->Log().find("FAULT silent,op=info,at=reply-frame"), std::string::npos);
 }
 
 TEST_P(EndToEnd, BadInputNeverBringsItDown) {

@@ -83,7 +83,7 @@ ExchangeResult ServeCommand(ExchangeEnv& env, const Unit& request) {
   } else if (intact && text.rfind(kDeleteCommand, 0) == 0) {
     op = Operation::kDelete;
   }
-  env.io.Log().Note(std::string("command ") + OperationName(op) + ": \"" + text + "\"");
+  env.io.Log().Note(std::string("command (") + OperationName(op) + "): \"" + text + "\"");
 
   std::optional<std::string> reply;
   if (op == Operation::kInfo) reply = env.info;

@@ -22,8 +22,9 @@ struct ExchangeEnv {
   Transport transport;
   std::string info;  // the information record ("PLCInfo"), Windows-1251 lines ending CR LF
   // Over the serial line, how long to wait after a file's 4500-byte segment for the PC to go on
-  // with another segment before the file counts as complete.
-  Millis continuationWindow{2000};
+  // with another segment before the file counts as complete. (It bears its name meanwhile, and a
+  // new request ends the wait at once.)
+  Millis continuationWindow{5000};
   // Set by a session that has already read the request of the next exchange.
   std::optional<Unit> nextRequest{};
 };

@@ -49,7 +49,7 @@ std::string FormatTcpAddress(const TcpAddress& a) {
 }
 
 TcpListener::TcpListener(const TcpAddress& address) : m_address(address) {
-  m_fd.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  m_fd.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!m_fd.Valid()) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
   const int one = 1;
   ::setsockopt(m_fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -71,7 +71,8 @@ TcpListener::TcpListener(const TcpAddress& address) : m_address(address) {
 UniqueFd TcpListener::Accept(std::string& peer) {
   sockaddr_in sa{};
   socklen_t len = sizeof sa;
-  UniqueFd fd(::accept4(m_fd.Get(), reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC));
+  UniqueFd fd(::accept4(m_fd.Get(), reinterpret_cast<sockaddr*>(&sa), &len,
+                        SOCK_CLOEXEC | SOCK_NONBLOCK));
   if (!fd.Valid()) return fd;
   const int one = 1;
   ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);

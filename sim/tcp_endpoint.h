@@ -30,7 +30,7 @@ class TcpListener {
   // The address really listened on (with the port chosen when 0 was asked).
   const TcpAddress& Address() const { return m_address; }
 
-  // Accepts one waiting connection; the new socket has TCP_NODELAY set. Invalid on failure.
+  // Accepts one waiting connection (non-blocking, TCP_NODELAY). Invalid when none is waiting.
   UniqueFd Accept(std::string& peer);
 
  private:

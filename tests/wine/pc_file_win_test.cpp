@@ -2,8 +2,6 @@
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
-// windows.h maps ReplaceFile to ReplaceFileA; the tests call the tool's own ReplaceFile.
-#undef ReplaceFile
 
 #include <gtest/gtest.h>
 
@@ -51,7 +49,7 @@ class PcFileWin : public ::testing::Test {
     ASSERT_TRUE(file.CreateTemporary(m_folder, temp));
     ASSERT_TRUE(file.Write(Bytes(content)));
     ASSERT_TRUE(file.Close());
-    ASSERT_TRUE(ReplaceFile(temp, m_folder + name));
+    ASSERT_TRUE(ReplacePcFile(temp, m_folder + name));
   }
 
   std::string ReadAll(const std::string& path) {
@@ -97,7 +95,7 @@ TEST_F(PcFileWin, TemporaryFileHasAShortFixedNameAndReplacesTheTarget) {
 
   ASSERT_TRUE(file.Write(Bytes("new\ncontents\r\n")));
   ASSERT_TRUE(file.Close());
-  ASSERT_TRUE(ReplaceFile(temp, m_folder + "a.txt"));
+  ASSERT_TRUE(ReplacePcFile(temp, m_folder + "a.txt"));
   // Files are binary: no line-end translation either way.
   EXPECT_EQ(ReadAll(m_folder + "a.txt"), "new\ncontents\r\n");
   EXPECT_EQ(Entries(), std::vector<std::string>{"a.txt"});
@@ -158,7 +156,7 @@ TEST_F(PcFileWin, MissingFilesNeitherOpenNorGoAway) {
   PcFile file;
   EXPECT_FALSE(file.OpenRead(m_folder + "none.txt"));
   EXPECT_FALSE(RemoveFile(m_folder + "none.txt"));
-  EXPECT_FALSE(ReplaceFile(m_folder + "none.txt", m_folder + "b.txt"));
+  EXPECT_FALSE(ReplacePcFile(m_folder + "none.txt", m_folder + "b.txt"));
   Make("gone.txt", "x");
   EXPECT_TRUE(RemoveFile(m_folder + "gone.txt"));
   EXPECT_TRUE(Entries().empty());

@@ -152,7 +152,7 @@ void CDownloadLink::FinishPcFile(bool serial) {
   const bool closed = m_file->Close();
   m_file.reset();
   if (!closed) throw CLinkError(kTransferPcFileIo);
-  if (!platform::ReplaceFile(m_tempPath, platform::NativePath(m_path))) {
+  if (!platform::ReplacePcFile(m_tempPath, platform::NativePath(m_path))) {
     m_pcFileFailed = true;
     ShowOperatorMessage(msg::kCannotCreate.view());
     throw CLinkError(serial ? kLinkCannotOpen : kLinkPcFileCreate);

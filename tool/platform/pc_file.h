@@ -50,7 +50,7 @@ class PcFile {
 };
 
 // Moves `from` over `to`, replacing a file of that name. False when it fails.
-bool ReplaceFile(const std::string& from, const std::string& to);
+bool ReplacePcFile(const std::string& from, const std::string& to);
 
 // Removes a file; false when it fails.
 bool RemoveFile(const std::string& path);

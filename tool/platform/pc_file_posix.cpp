@@ -125,7 +125,7 @@ bool PcFile::Close() {
   return m_impl->fd.Reset();  // the lock goes with the descriptor
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool ReplacePcFile(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 

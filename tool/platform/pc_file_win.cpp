@@ -1,8 +1,6 @@
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
-// windows.h maps ReplaceFile to ReplaceFileA; this file defines the tool's own ReplaceFile.
-#undef ReplaceFile
 
 #include <algorithm>
 #include <cctype>
@@ -126,7 +124,7 @@ bool PcFile::Close() {
   return ok != 0;
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool ReplacePcFile(const std::string& from, const std::string& to) {
   return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 

@@ -108,7 +108,7 @@ TEST_F(PcFileTest, TemporaryFileIsWrittenThenReplacesTheTarget) {
   ASSERT_TRUE(temp.Write(data));
   EXPECT_EQ(temp.Length(), data.size());
   ASSERT_TRUE(temp.Close());
-  ASSERT_TRUE(ReplaceFile(tempPath, target));
+  ASSERT_TRUE(ReplacePcFile(tempPath, target));
   EXPECT_FALSE(fs::exists(tempPath));
   EXPECT_EQ(Content(target), std::string(data.begin(), data.end()));
 }
@@ -130,7 +130,7 @@ TEST_F(PcFileTest, TemporaryNamesDifferAndCanBeRemoved) {
   PcFile c;
   EXPECT_FALSE(c.CreateTemporary((m_dir / "no" / "such").string(), unchanged));
   EXPECT_EQ(unchanged, "before");
-  EXPECT_FALSE(ReplaceFile((m_dir / "missing").string(), (m_dir / "x").string()));
+  EXPECT_FALSE(ReplacePcFile((m_dir / "missing").string(), (m_dir / "x").string()));
 }
 
 }  // namespace

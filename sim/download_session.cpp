@@ -55,7 +55,12 @@ void AcceptRequest(ExchangeEnv& env, Unit request, int segment, std::uint8_t aga
       if (!accept) throw ProtocolError("a go-ahead after a rejected request");
       return;
     }
-    if (next.RequestCode() != again) throw ProtocolError("expected the go-ahead");
+    // The PC sends the very same request again; anything else (over the serial line, say, the
+    // request of its next exchange after it gave up on this one) ends this exchange.
+    if (next.bytes != request.bytes &&
+        (request.ChecksumOk() || next.RequestCode() != again)) {
+      throw ProtocolError("expected the go-ahead or the request again");
+    }
     request = std::move(next);
   }
 }

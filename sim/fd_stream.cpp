@@ -26,9 +26,7 @@ bool FdStream::WaitFor(short events, Millis timeout) {
     const auto left = std::chrono::duration_cast<Millis>(deadline - Clock::now());
     const int wait = static_cast<int>(std::max<Millis::rep>(0, left.count()));
     const int r = ::poll(fds, m_stopFd >= 0 ? 2 : 1, wait);
-    if (r < 0 && errno == EINTR) {
-      if (m_stopFd >= 0) continue;
-    }
+    if (r < 0 && errno == EINTR) continue;
     if (r < 0) throw StreamClosed(std::string("poll: ") + std::strerror(errno));
     if (m_stopFd >= 0 && (fds[1].revents & POLLIN)) throw StopRequested();
     if (r == 0) return false;

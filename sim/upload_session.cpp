@@ -156,10 +156,14 @@ class Upload {
         CheckSegmentEnd();
         return;
       }
-      frame = m_env.io.Read();
-      if (!frame.IsFrame() || frame.RequestCode() != cabrix::kRequestWriteFile) {
+      Unit again = m_env.io.Read();
+      // Only the same frame again: anything else (the PC's next exchange after it gave up on this
+      // one, say) ends this exchange.
+      if (again.bytes != frame.bytes && (frame.ChecksumOk() || !again.IsFrame() ||
+                                         again.RequestCode() != cabrix::kRequestWriteFile)) {
         throw ProtocolError("expected the file-header frame again");
       }
+      frame = std::move(again);
     }
   }
 

@@ -284,6 +284,34 @@ TEST_F(BadInput, UploadBrokenOffLeavesNothingInTheStore) {
   EXPECT_EQ(StoreEntries(), 1u);
 }
 
+TEST_F(BadInput, OnTheSerialLineANewRequestEndsAnAbandonedExchange) {
+  // The PC gives up on a read after three code-20 answers and asks for another file: that request
+  // is not taken for a repeat of the first, it is handed on as the next exchange.
+  transport = Transport::kSerial;
+  AddFault("reject-request,times=3");
+  auto request = [](const std::string& name) {
+    const auto area = cabrix::BuildNameArea(name);
+    std::vector<std::uint8_t> r{0xAA, 0xAA, static_cast<std::uint8_t>(4 + area.size()), 0, 1, 0,
+                                0, 1, 0x31, 0, static_cast<std::uint8_t>(area.size()), 0};
+    r.insert(r.end(), area.begin(), area.end());
+    r[6] = cabrix::WireChecksum(r);
+    return r;
+  };
+  const auto run = Raw([&](cabrix::CByteChannel& ch) {
+    std::uint8_t ack[6];
+    for (int i = 0; i < 3; ++i) {
+      ch.Write(request("a.bin"));
+      ch.Read(ack);
+      EXPECT_EQ(ack[2], 20);
+    }
+    ch.Write(request("b.bin"));
+    ch.Read(ack);  // nothing comes: the exchange has ended
+  });
+  EXPECT_EQ(run.pcError, cabrix::kLinkNoData);
+  ASSERT_TRUE(run.sim.next.has_value());
+  EXPECT_EQ(run.sim.next->bytes, request("b.bin"));
+}
+
 TEST_F(BadInput, ContentsThatContradictTheHeaderAreRefused) {
   // The header says 3 bytes, the frame carries 5.
   auto frame = HeaderFrame("c.bin", "abcde");

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "exchange.h"
@@ -12,7 +14,7 @@
 namespace plcsim {
 
 // The 6-byte unit that the simulator sends where the PC reads a closing message it does not look
-// at, and the code-20 unit with which it signals "repeat your acknowledgement".
+// at: 55 55 0A 00 00 00.
 std::vector<std::uint8_t> ClosingUnit();
 
 // Throws FaultSilent or FaultClose when such a fault fires at the site; then sleeps when a delay

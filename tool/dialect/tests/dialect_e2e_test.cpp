@@ -1,0 +1,245 @@
+// The front end's console program run as a process against a real plcsim, over loopback TCP and
+// over the simulator's pseudo-terminal, judged by its exit status, its output and the files on
+// both sides.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/sim_process.h"
+#include "support/subprocess.h"
+#include "support/temp_dir.h"
+#include "support/test_address.h"
+#include "support/tool_command.h"
+
+namespace cabrix::dialect {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::PatternBytes;
+using test::ProcessOptions;
+using test::ProcessResult;
+using test::ReadFileBytes;
+using test::SimOptions;
+using test::SimProcess;
+using test::TempDir;
+using test::WriteFileBytes;
+
+constexpr int kCom = 7;
+
+fs::path DialectPath() { return test::BuildDir() / "tollmark" / "cabrix"; }
+
+enum class Link { kTcp, kPty };
+
+class DialectEndToEnd : public ::testing::TestWithParam<Link> {
+ protected:
+  bool Tcp() const { return GetParam() == Link::kTcp; }
+
+  void SetUp() override {
+    SimOptions o;
+    if (Tcp()) {
+      o.tcp = test::TestAddress();
+    } else {
+      o.pty = m_xdg.ComLink(kCom);
+    }
+    o.args = {"--idle-timeout", "5", "--info-line", "Модель 7", "--info-line", "Firmware 2.1"};
+    m_sim.emplace(std::move(o));
+  }
+
+  std::string LinkSwitch() const {
+    return Tcp() ? m_sim->TcpSwitch() : "/COM" + std::to_string(kCom);
+  }
+
+  ProcessOptions Env() const {
+    ProcessOptions options;
+    options.setEnv = {m_xdg.Env()};
+    return options;
+  }
+
+  // The dialect program with the link switch first.
+  ProcessResult Run(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {DialectPath().string(), LinkSwitch()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return test::RunProcess(argv, 60s, Env());
+  }
+
+  // The console tool with the same link.
+  ProcessResult RunTool(const std::vector<std::string>& args) {
+    std::vector<std::string> a = {LinkSwitch()};
+    a.insert(a.end(), args.begin(), args.end());
+    return test::RunProcess(test::ToolCommand(a), 60s, Env());
+  }
+
+  std::string Folder() const { return "/FLDR" + m_pc.Str(); }
+  void StoreFile(const std::string& name, const std::string& bytes) {
+    WriteFileBytes(m_sim->Store() / name, bytes);
+  }
+  bool InStore(const std::string& name) const { return fs::exists(m_sim->Store() / name); }
+
+  test::XdgConfigHome m_xdg;
+  TempDir m_pc{"dialect-pc"};
+  std::optional<SimProcess> m_sim;
+};
+
+TEST_P(DialectEndToEnd, DirAndInfoPrintTheRepliesAsTheConsoleToolDoes) {
+  StoreFile("b.txt", "b");
+  StoreFile("a.txt", "a");
+
+  const ProcessResult dir = Run({"/dir"});
+  ASSERT_TRUE(dir.ExitedWith(0)) << dir.Describe();
+  EXPECT_EQ(dir.out, "a.txt\r\r\nb.txt\r\r\n");
+  const ProcessResult toolDir = RunTool({"/dir"});
+  EXPECT_EQ(toolDir.out.substr(0, dir.out.size()), dir.out) << toolDir.Describe();
+
+  const ProcessResult info = Run({"/info"});
+  ASSERT_TRUE(info.ExitedWith(0)) << info.Describe();
+  // "Модель" in code page 866, as the console tool writes every text.
+  EXPECT_EQ(info.out, "\x8C\xAE\xA4\xA5\xAB\xEC 7\r\r\nFirmware 2.1\r\r\n");
+  const ProcessResult toolInfo = RunTool({"/inf"});
+  EXPECT_EQ(toolInfo.out.substr(0, info.out.size()), info.out) << toolInfo.Describe();
+}
+
+TEST_P(DialectEndToEnd, DeleteEndsZeroOnlyWhenTheNamesAreGone) {
+  StoreFile("a.txt", "a");
+  StoreFile("b.txt", "b");
+  StoreFile("c.txt", "c");
+  const ProcessResult both = Run({"/del", "a.txt", "b.txt"});
+  EXPECT_TRUE(both.ExitedWith(0)) << both.Describe();
+  EXPECT_FALSE(InStore("a.txt"));
+  EXPECT_FALSE(InStore("b.txt"));
+  EXPECT_TRUE(InStore("c.txt"));
+
+  // A name that is not there is not kept either.
+  EXPECT_TRUE(Run({"/del", "gone.txt"}).ExitedWith(0));
+
+  // The controller refuses to delete a name with "..": it stays listed.
+  StoreFile("x..y.txt", "x");
+  const ProcessResult kept = Run({"/del", "c.txt", "x..y.txt"});
+  EXPECT_TRUE(kept.ExitedWith(112)) << kept.Describe();
+  EXPECT_FALSE(InStore("c.txt"));
+  EXPECT_TRUE(InStore("x..y.txt"));
+}
+
+TEST_P(DialectEndToEnd, GetReadsEveryFileAndCountsTheMissingOnes) {
+  const std::string a = PatternBytes(10000, 3);
+  const std::string b = PatternBytes(300, 4);
+  StoreFile("a.bin", a);
+  StoreFile("b.bin", b);
+
+  const ProcessResult one = Run({Folder(), "/get", "a.bin"});
+  ASSERT_TRUE(one.ExitedWith(0)) << one.Describe();
+  EXPECT_EQ(ReadFileBytes(m_pc / "a.bin"), a);
+  fs::remove(m_pc / "a.bin");
+
+  const ProcessResult several = Run({Folder(), "/get", "a.bin", "b.bin"});
+  ASSERT_TRUE(several.ExitedWith(0)) << several.Describe();
+  EXPECT_EQ(ReadFileBytes(m_pc / "a.bin"), a);
+  EXPECT_EQ(ReadFileBytes(m_pc / "b.bin"), b);
+
+  const ProcessResult missing = Run({Folder(), "/get", "a.bin", "none.bin"});
+  EXPECT_TRUE(missing.ExitedWith(120)) << missing.Describe();
+  const ProcessResult twoMissing = Run({Folder(), "/get", "none1.bin", "b.bin", "none2.bin"});
+  EXPECT_TRUE(twoMissing.ExitedWith(121)) << twoMissing.Describe();
+  EXPECT_FALSE(fs::exists(m_pc / "none1.bin"));
+  EXPECT_FALSE(fs::exists(m_pc / "none2.bin"));
+
+  const ProcessResult noFolder = Run({"/FLDR" + (m_pc / "no-such").string(), "/get", "a.bin"});
+  EXPECT_TRUE(noFolder.ExitedWith(110)) << noFolder.Describe();
+  // Nothing but the files asked for was left in the folder.
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(m_pc.Path())) {
+    left.push_back(entry.path().filename().string());
+  }
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"a.bin", "b.bin"}));
+}
+
+TEST_P(DialectEndToEnd, UpWritesTheFileAndAMissingOneIsAPcFileFailure) {
+  const std::string bytes = PatternBytes(9100, 5);
+  WriteFileBytes(m_pc / "up.bin", bytes);
+  const ProcessResult up = Run({Folder(), "/up", "up.bin"});
+  ASSERT_TRUE(up.ExitedWith(0)) << up.Describe();
+  EXPECT_EQ(ReadFileBytes(m_sim->Store() / "up.bin"), bytes);
+
+  const ProcessResult missing = Run({Folder(), "/up", "absent.bin"});
+  EXPECT_TRUE(missing.ExitedWith(110)) << missing.Describe();
+  EXPECT_FALSE(InStore("absent.bin"));
+}
+
+TEST_P(DialectEndToEnd, NamesTooLongForTheFramesAreRefusedBeforeAnyExchange) {
+  const std::string longName = std::string(250, 'n') + ".txt";
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"/del", longName}, {Folder(), "/get", longName}, {Folder(), "/up", longName}}) {
+    const ProcessResult r = Run(args);
+    EXPECT_TRUE(r.ExitedWith(111)) << args.front() << ": " << r.Describe();
+  }
+  EXPECT_FALSE(m_sim->Log().find("recv") != std::string::npos) << m_sim->Log();
+}
+
+TEST_P(DialectEndToEnd, ACyrillicControllerNameLandsUnderItsUtf8Name) {
+  const std::string cp1251 = "\xCF\xF0\xE8\xE2\xE5\xF2.txt";  // "Привет.txt"
+  StoreFile(cp1251, "hello");
+  const ProcessResult get = Run({Folder(), "/get", cp1251});
+  ASSERT_TRUE(get.ExitedWith(0)) << get.Describe();
+  EXPECT_EQ(ReadFileBytes(m_pc / "Привет.txt"), "hello");
+  EXPECT_FALSE(fs::exists(m_pc / cp1251));
+}
+
+TEST_P(DialectEndToEnd, ALinkFaultIsALinkFailure) {
+  StoreFile("a.txt", "a");
+  m_sim.reset();
+  SimOptions o;
+  if (Tcp()) {
+    o.tcp = test::TestAddress();
+  } else {
+    o.pty = m_xdg.ComLink(kCom);
+  }
+  o.args = {"--idle-timeout", "5", "--fault", "close,op=dir,times=always"};
+  m_sim.emplace(std::move(o));
+  const ProcessResult r = Run({"/dir"});
+  EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
+  EXPECT_TRUE(r.out.empty()) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, DialectEndToEnd, ::testing::Values(Link::kTcp, Link::kPty),
+                         [](const auto& info) {
+                           return std::string(info.param == Link::kTcp ? "Tcp" : "Pty");
+                         });
+
+// Nothing at the other end of the link.
+TEST(DialectWithoutController, NoListenerAndNoPortAreLinkFailures) {
+  test::XdgConfigHome xdg;
+  fs::create_symlink("/nonexistent/tty", xdg.ComLink(9));
+  ProcessOptions env;
+  env.setEnv = {xdg.Env()};
+  for (const std::string& link : {"/TCP" + test::TestAddress(), std::string("/COM9")}) {
+    const ProcessResult r = test::RunProcess({DialectPath().string(), link, "/dir"}, 60s, env);
+    EXPECT_TRUE(r.ExitedWith(100)) << link << ": " << r.Describe();
+  }
+}
+
+TEST(DialectCommandLineProcess, BadCommandLinesEnd200) {
+  const std::vector<std::vector<std::string>> bad = {
+      {},
+      {"/dir"},
+      {"/TCP127.0.0.2"},
+      {"/TCP127.0.0", "/dir"},
+      {"/COM", "/dir"},
+      {"/", "/dir"},  // the bare slash of a serial link without a port
+      {"/TCP127.0.0.2", "/inf"},
+      {"/TCP127.0.0.2", "/del"},
+  };
+  for (const auto& args : bad) {
+    std::vector<std::string> argv = {DialectPath().string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const ProcessResult r = test::RunProcess(argv, 30s);
+    std::string joined;
+    for (const auto& a : args) joined += a + " ";
+    EXPECT_TRUE(r.ExitedWith(200)) << joined << r.Describe();
+  }
+}
+
+}  // namespace
+}  // namespace cabrix::dialect

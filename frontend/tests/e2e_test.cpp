@@ -1,0 +1,302 @@
+// The real main window on the offscreen platform with the real console programs of the build's
+// tollmark folder (the front-end dialect at "cabrix" and the console tool at "cabrix_old") against
+// a real plcsim on the test's own loopback address. Message boxes and the PLC Info dialog are
+// answered through the seam; the results are checked in the controller's store, the PC folder and
+// the window's lists.
+#include "Unit1.h"
+#include "Unit2.h"
+#include "Unit3.h"
+#include "cabrix.h"
+#include "file_browse.h"
+#include "msgbox.h"
+
+#include "qt_env.h"
+
+#include "support/sim_process.h"
+#include "support/temp_dir.h"
+#include "support/test_address.h"
+#include "support/tool_command.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFocusEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <filesystem>
+#include <optional>
+
+namespace {
+
+namespace fs = std::filesystem;
+using cabrix::test::PatternBytes;
+using cabrix::test::ReadFileBytes;
+using cabrix::test::SimOptions;
+using cabrix::test::SimProcess;
+using cabrix::test::TempDir;
+using cabrix::test::WriteFileBytes;
+
+struct Box {
+    TMsgDlgType type;
+    QString text;
+    bool operator==(const Box &o) const { return type == o.type && text == o.text; }
+};
+
+void PrintTo(const Box &b, std::ostream *os)
+{
+    static const char *kinds[] = {"error", "question", "notice"};
+    *os << kinds[static_cast<int>(b.type)] << ": " << b.text.toStdString();
+}
+
+Box Error(const QString &t) { return {TMsgDlgType::mtError, t}; }
+Box Question(const QString &t) { return {TMsgDlgType::mtConfirmation, t}; }
+
+QStringList Items(const QListWidget *list)
+{
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i)
+        items.append(list->item(i)->text());
+    return items;
+}
+
+void Enter(QWidget *w)
+{
+    QFocusEvent focus(QEvent::FocusIn);
+    QApplication::sendEvent(w, &focus);
+}
+
+void Select(QListWidget *list, const QString &text)
+{
+    const QList<QListWidgetItem *> found = list->findItems(text, Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1) << text.toStdString();
+    list->setCurrentItem(found.front());
+}
+
+QString Q(const fs::path &p) { return QString::fromStdString(p.string()); }
+
+class FrontEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        TestApp();
+        const fs::path tools = cabrix::test::BuildDir() / "tollmark";
+        ASSERT_TRUE(fs::exists(tools / "cabrix")) << tools;
+        ASSERT_TRUE(fs::exists(tools / "cabrix_old")) << tools;
+        SetToolFolderOverride(Q(tools));
+
+        SimOptions o;
+        o.tcp = cabrix::test::TestAddress();
+        o.args = {"--idle-timeout", "5", "--info-line", "Модель 7", "--info-line", "Firmware 2.1"};
+        sim.emplace(std::move(o));
+        address = QString::fromStdString(sim->TcpAddress());
+
+        pc = Q(fs::canonical(pcDir.Path()));
+        savedCwd = QDir::currentPath();
+        QDir::setCurrent(pc);
+        SetMessageDlgHook([this](const QString &text, TMsgDlgType type) {
+            boxes.push_back({type, text});
+            if (type != TMsgDlgType::mtConfirmation)
+                return static_cast<int>(mrOk);
+            if (answers.empty())
+                return static_cast<int>(mrCancel);
+            const int answer = answers.front();
+            answers.pop_front();
+            return answer;
+        });
+        SetShowModalHook([this](QDialog &form) {
+            modalShown.push_back(form.objectName());
+            return static_cast<int>(mrOk);
+        });
+    }
+
+    void TearDown() override
+    {
+        delete Form3;
+        delete Form2;
+        delete Form1;
+        Form1 = nullptr;
+        Form2 = nullptr;
+        Form3 = nullptr;
+        SetMessageDlgHook({});
+        SetShowModalHook({});
+        SetToolFolderOverride(QString());
+        QDir::setCurrent(savedCwd);
+    }
+
+    // Creates the three forms in the program's order; the first listing runs with the address
+    // field's initial text, which names no controller. Then the operator enters the simulator's
+    // address and presses Set.
+    TForm1 &OpenAndSet()
+    {
+        Form1 = new TForm1;
+        Form2 = new TForm2;
+        Form3 = new TForm3;
+        EXPECT_EQ(boxes, std::vector<Box>{Error("Неправильно заданы параметры командной строки!")});
+        EXPECT_FALSE(Form1->PlcListValid());
+        boxes.clear();
+        Form1->Edit1->setText(address);
+        Form1->Button5->click();
+        EXPECT_TRUE(boxes.empty());
+        EXPECT_TRUE(Form1->PlcListValid());
+        return *Form1;
+    }
+
+    fs::path Store(const std::string &name) const { return sim->Store() / name; }
+    fs::path Pc(const std::string &name) const { return pcDir.Path() / name; }
+
+    std::optional<SimProcess> sim;
+    QString address;
+    TempDir pcDir{"tollmark-e2e-pc"};
+    QString pc;
+    QString savedCwd;
+    std::vector<Box> boxes;
+    std::deque<int> answers;
+    std::vector<QString> modalShown;
+};
+
+TEST_F(FrontEndToEnd, SetListsTheControllerAndCopyToItAsksBeforeOverwriting)
+{
+    WriteFileBytes(Store("b.txt"), "old b");
+    WriteFileBytes(Store("A.txt"), "a");
+    const std::string fresh = PatternBytes(12000, 7);
+    WriteFileBytes(Pc("new.bin"), fresh);
+    WriteFileBytes(Pc("b.txt"), "new b");
+    TForm1 &form = OpenAndSet();
+    EXPECT_EQ(Items(form.ListBox1), (QStringList{"A.txt", "b.txt"}));
+    EXPECT_EQ(Items(form.FileListBox1), (QStringList{"b.txt", "new.bin"}));
+
+    // A name the controller does not have: one question, then the file is there and listed.
+    Enter(form.FileListBox1);
+    Select(form.FileListBox1, "new.bin");
+    answers = {mrYes};
+    form.Button2->click();
+    EXPECT_EQ(boxes, std::vector<Box>{Question("Копировать файла \"" + pc + "/new.bin\" в контроллер?")});
+    EXPECT_EQ(ReadFileBytes(Store("new.bin")), fresh);
+    EXPECT_EQ(Items(form.ListBox1), (QStringList{"A.txt", "b.txt", "new.bin"}));
+    EXPECT_FALSE(Form3->isVisible());
+    EXPECT_TRUE(form.isEnabled());
+
+    // A listed name: No to the overwrite question leaves the controller's file alone.
+    boxes.clear();
+    Select(form.FileListBox1, "b.txt");
+    answers = {mrYes, mrNo};
+    form.Button2->click();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1], Question("Файл \"b.txt\" уже есть в контроллере. Перезаписать его?"));
+    EXPECT_EQ(ReadFileBytes(Store("b.txt")), "old b");
+
+    // Yes to both replaces it.
+    boxes.clear();
+    Select(form.FileListBox1, "b.txt");
+    answers = {mrYes, mrYes};
+    form.Button2->click();
+    EXPECT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(ReadFileBytes(Store("b.txt")), "new b");
+    EXPECT_EQ(Items(form.ListBox1), (QStringList{"A.txt", "b.txt", "new.bin"}));
+}
+
+TEST_F(FrontEndToEnd, CopyFromTheControllerAsksBeforeOverwritingAndShowsTheFile)
+{
+    const std::string bytes = PatternBytes(9000, 8);
+    WriteFileBytes(Store("prog.bin"), bytes);
+    WriteFileBytes(Store("other.txt"), "other");
+    TForm1 &form = OpenAndSet();
+    EXPECT_EQ(form.FileListBox1->count(), 0);
+
+    Enter(form.ListBox1);
+    Select(form.ListBox1, "prog.bin");
+    answers = {mrYes};
+    form.Button2->click();
+    EXPECT_EQ(boxes, std::vector<Box>{Question("Копировать файла \"prog.bin\" в папку \"" + pc + "\"?")});
+    EXPECT_EQ(ReadFileBytes(Pc("prog.bin")), bytes);
+    EXPECT_EQ(Items(form.FileListBox1), QStringList{"prog.bin"});
+    EXPECT_TRUE(form.isEnabled());
+
+    // The PC file now exists: Cancel to the overwrite question keeps the PC's version.
+    WriteFileBytes(Pc("prog.bin"), "edited on the PC");
+    boxes.clear();
+    Select(form.ListBox1, "prog.bin");
+    answers = {mrYes, mrCancel};
+    form.Button2->click();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1], Question("Файл \"" + pc + "/prog.bin\" уже существует. Перезаписать его?"));
+    EXPECT_EQ(ReadFileBytes(Pc("prog.bin")), "edited on the PC");
+
+    // Yes brings the controller's version back.
+    boxes.clear();
+    Select(form.ListBox1, "prog.bin");
+    answers = {mrYes, mrYes};
+    form.Button2->click();
+    EXPECT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(ReadFileBytes(Pc("prog.bin")), bytes);
+
+    // A file that went from the controller since the listing: the tool's failure is shown.
+    fs::remove(Store("other.txt"));
+    boxes.clear();
+    Select(form.ListBox1, "other.txt");
+    answers = {mrYes};
+    form.Button2->click();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1], Error("Произошла единичная ошибка при чтении файла с ПЛК!"));
+    EXPECT_FALSE(fs::exists(Pc("other.txt")));
+    EXPECT_EQ(Items(form.FileListBox1), QStringList{"prog.bin"});
+}
+
+TEST_F(FrontEndToEnd, DeleteRemovesTheFileAndInfoShowsTheRecord)
+{
+    WriteFileBytes(Store("a.txt"), "a");
+    WriteFileBytes(Store("b.txt"), "b");
+    TForm1 &form = OpenAndSet();
+
+    Enter(form.ListBox1);
+    Select(form.ListBox1, "a.txt");
+    answers = {mrYes};
+    form.Button1->click();
+    EXPECT_EQ(boxes, std::vector<Box>{Question("Удалить файла \"a.txt\"?")});
+    EXPECT_FALSE(fs::exists(Store("a.txt")));
+    EXPECT_TRUE(fs::exists(Store("b.txt")));
+    EXPECT_EQ(Items(form.ListBox1), QStringList{"b.txt"});
+    EXPECT_TRUE(form.isEnabled());
+
+    boxes.clear();
+    form.Button4->click();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(modalShown, std::vector<QString>{"Form2"});
+    EXPECT_EQ(Items(Form2->ListBox1), (QStringList{"Модель 7", "Firmware 2.1"}));
+
+    // The controller goes away: the next listing fails with the link error.
+    sim->Stop();
+    form.Button3->click();
+    EXPECT_EQ(boxes, std::vector<Box>{Error("Произошла ошибка связи с ПЛК!")});
+    EXPECT_FALSE(form.PlcListValid());
+}
+
+TEST_F(FrontEndToEnd, ACyrillicControllerNameIsShownReadAndDeletedAsTheControllerListsIt)
+{
+    const std::string cp1251 = "\xCF\xF0\xE8\xE2\xE5\xF2.txt"; // "Привет.txt" in Windows-1251
+    WriteFileBytes(Store(cp1251), "hello");
+    TForm1 &form = OpenAndSet();
+    EXPECT_EQ(Items(form.ListBox1), QStringList{"Привет.txt"});
+
+    Enter(form.ListBox1);
+    Select(form.ListBox1, "Привет.txt");
+    answers = {mrYes};
+    form.Button2->click();
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(ReadFileBytes(Pc("Привет.txt")), "hello");
+    EXPECT_EQ(Items(form.FileListBox1), QStringList{"Привет.txt"});
+
+    boxes.clear();
+    Select(form.ListBox1, "Привет.txt");
+    answers = {mrYes};
+    form.Button1->click();
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_FALSE(fs::exists(Store(cp1251)));
+    EXPECT_EQ(form.ListBox1->count(), 0);
+}
+
+} // namespace

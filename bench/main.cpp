@@ -1,0 +1,432 @@
+// cabrix_bench: the console tool's speed, memory and processor time against plcsim, beside the
+// ceilings of the protocol on this machine, in one run. Prints a table and writes JSON.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ceiling.h"
+#include "child.h"
+#include "pty_relay.h"
+#include "stats.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr double kLineBytesPerSecond = 11520;  // 115200 baud, 10 bits a byte
+constexpr auto kTcpRunLimit = 120s;
+constexpr auto kSerialRunLimit = 400s;
+constexpr auto kReadyLimit = 10s;
+
+struct Options {
+  std::string cabrix;
+  std::string plcsim;
+  std::string out = "bench/results.json";
+  bool quick = false;
+  int repetitions = 5;
+};
+
+[[noreturn]] void Fail(const std::string& why) {
+  std::fprintf(stderr, "cabrix_bench: %s\n", why.c_str());
+  std::exit(1);
+}
+
+Options ParseOptions(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) Fail("missing value after " + a);
+      return argv[++i];
+    };
+    if (a == "--cabrix") {
+      o.cabrix = value();
+    } else if (a == "--plcsim") {
+      o.plcsim = value();
+    } else if (a == "--out") {
+      o.out = value();
+    } else if (a == "--quick") {
+      o.quick = true;
+    } else if (a == "--repetitions") {
+      o.repetitions = std::max(1, std::atoi(value().c_str()));
+    } else {
+      Fail("unknown argument " + a +
+           " (use --cabrix PATH --plcsim PATH [--out FILE] [--quick] [--repetitions N])");
+    }
+  }
+  if (o.cabrix.empty() || o.plcsim.empty()) Fail("--cabrix and --plcsim are needed");
+  return o;
+}
+
+void WriteRandomFile(const fs::path& path, std::uint64_t size, std::uint64_t seed) {
+  std::ofstream out(path, std::ios::binary);
+  std::vector<char> buf(1 << 16);
+  std::uint64_t x = seed * 0x9E3779B97F4A7C15ull + 1;
+  for (std::uint64_t done = 0; done < size;) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), size - done));
+    for (std::size_t i = 0; i < n; ++i) {
+      x ^= x << 13;
+      x ^= x >> 7;
+      x ^= x << 17;
+      buf[i] = static_cast<char>(x >> 24);
+    }
+    out.write(buf.data(), static_cast<std::streamsize>(n));
+    done += n;
+  }
+  if (!out) Fail("cannot write " + path.string());
+}
+
+bool SameContents(const fs::path& a, const fs::path& b) {
+  std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
+  if (!fa || !fb) return false;
+  std::vector<char> ba(1 << 16), bb(1 << 16);
+  for (;;) {
+    fa.read(ba.data(), static_cast<std::streamsize>(ba.size()));
+    fb.read(bb.data(), static_cast<std::streamsize>(bb.size()));
+    if (fa.gcount() != fb.gcount()) return false;
+    if (!std::equal(ba.begin(), ba.begin() + fa.gcount(), bb.begin())) return false;
+    if (fa.gcount() == 0) return true;
+  }
+}
+
+std::string ReadFrom(const fs::path& path, std::uintmax_t offset) {
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(offset));
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::uintmax_t SizeOf(const fs::path& path) {
+  std::error_code ec;
+  const auto n = fs::file_size(path, ec);
+  return ec ? 0 : n;
+}
+
+// plcsim, started and ready, stopped at the end.
+class Controller {
+ public:
+  Controller(const Options& o, std::vector<std::string> args, const fs::path& errPath) {
+    args.insert(args.begin(), o.plcsim);
+    auto child = bench::Child::Start(args, {}, errPath.string());
+    if (!child) Fail("cannot start plcsim");
+    const auto line = child->ReadLine(kReadyLimit);
+    if (!line || line->find("plcsim ready:") != 0) {
+      Fail("plcsim did not report ready (see " + errPath.string() + ")");
+    }
+    m_child = std::move(*child);
+  }
+  ~Controller() { m_child.Stop(5s); }
+
+ private:
+  bench::Child m_child;
+};
+
+struct Sample {
+  std::vector<double> wall, cpu, rss;
+  bool allOk = true;
+  double MedianWall() const { return bench::Median(wall); }
+  double MedianCpu() const { return bench::Median(cpu); }
+  double MaxRss() const { return rss.empty() ? 0 : *std::max_element(rss.begin(), rss.end()); }
+};
+
+struct Transfer {
+  std::string label;
+  std::uint64_t size;
+  fs::path file;
+};
+
+// One run of cabrix: an upload of `name` from `folder`, or a download into it.
+bench::ChildResult RunCabrix(const Options& o, const std::string& link, bool upload,
+                             const fs::path& folder, const std::string& name,
+                             const std::vector<std::string>& env, std::chrono::milliseconds limit) {
+  return bench::RunToEnd({o.cabrix, link, "/FLDR" + folder.string(), upload ? "/up" : "/dn", name},
+                         env, limit);
+}
+
+void Add(Sample& s, const bench::ChildResult& r) {
+  s.allOk = s.allOk && r.exited && r.status == 0;
+  s.wall.push_back(r.wallSeconds);
+  s.cpu.push_back(r.userSeconds + r.systemSeconds);
+  s.rss.push_back(double(r.maxRssKib));
+}
+
+std::string Ratio(double r) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", r);
+  return text;
+}
+
+std::string Rate(double bytesPerSecond) {
+  char text[32];
+  if (bytesPerSecond >= 1e6) {
+    std::snprintf(text, sizeof text, "%.2f MB/s", bytesPerSecond / 1e6);
+  } else {
+    std::snprintf(text, sizeof text, "%.1f kB/s", bytesPerSecond / 1e3);
+  }
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options o = ParseOptions(argc, argv);
+  char tmpl[] = "/tmp/cabrix-bench.XXXXXX";
+  if (::mkdtemp(tmpl) == nullptr) Fail("cannot make a work folder");
+  const fs::path work = tmpl;
+  const fs::path pc = work / "pc", back = work / "back", store = work / "store";
+  const fs::path countStore = work / "count-store", serialStore = work / "serial-store";
+  const fs::path xdg = work / "xdg";
+  for (const auto& d : {pc, back, store, countStore, serialStore, xdg / "cabrix" / "dosdevices"}) {
+    fs::create_directories(d);
+  }
+
+  std::vector<Transfer> files = {{"64KiB", 64 << 10, {}}, {"1MiB", 1 << 20, {}},
+                                 {"16MiB", 16 << 20, {}}, {"64MiB", 64 << 20, {}}};
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    files[i].file = pc / ("f" + files[i].label + ".bin");
+    WriteRandomFile(files[i].file, files[i].size, i + 1);
+  }
+  auto byLabel = [&](const std::string& l) -> const Transfer& {
+    for (const auto& f : files) {
+      if (f.label == l) return f;
+    }
+    Fail("no file " + l);
+  };
+
+  bench::JsonObject json;
+  std::ostringstream table;
+  std::printf("cabrix_bench: work folder %s, %d repetitions\n", work.c_str(), o.repetitions);
+
+  // 1. The ceilings: the protocol's units over loopback TCP, nothing else.
+  std::vector<double> upTrips, downTrips;
+  for (int i = 0; i < 3; ++i) {
+    const auto up = bench::MeasureCeiling(136, 0, 6, 128, 20000, 30);
+    const auto down = bench::MeasureCeiling(136, 8, 6, 128, 20000, 30);
+    if (!up || !down) Fail("the ceiling exchange failed");
+    upTrips.push_back(up->roundTripsPerSecond);
+    downTrips.push_back(down->roundTripsPerSecond);
+  }
+  const double upCeilTrips = bench::Median(upTrips), downCeilTrips = bench::Median(downTrips);
+  const double upCeil = upCeilTrips * 128, downCeil = downCeilTrips * 128;
+  std::printf("ceiling: write %.0f round trips/s (%s), read %.0f round trips/s (%s)\n",
+              upCeilTrips, Rate(upCeil).c_str(), downCeilTrips, Rate(downCeil).c_str());
+
+  const int net = 20 + static_cast<int>(::getpid() % 200);
+  const std::string timedAddr = "127.88." + std::to_string(net) + ".1";
+  const std::string countAddr = "127.88." + std::to_string(net) + ".2";
+  const std::string timedLink = "/TCP" + timedAddr, countLink = "/TCP" + countAddr;
+
+  // Each transfer's units, counted once by a logging plcsim beside the timed one.
+  const fs::path countLog = work / "count.log";
+  std::map<std::string, bench::WireCount> counts;
+  bench::JsonObject tcpJson;
+  {
+    Controller timed(o, {"--store", store.string(), "--tcp", timedAddr}, work / "plcsim-tcp.err");
+    Controller counting(o, {"--store", countStore.string(), "--tcp", countAddr, "--log",
+                            countLog.string()},
+                        work / "plcsim-count.err");
+    auto counted = [&](bool upload, const Transfer& f) {
+      const auto before = SizeOf(countLog);
+      const auto r = RunCabrix(o, countLink, upload, upload ? pc : back,
+                               f.file.filename().string(), {}, kTcpRunLimit);
+      if (!r.exited || r.status != 0) Fail("a counting run of " + f.label + " failed");
+      return bench::CountWireBytes(ReadFrom(countLog, before));
+    };
+
+    std::printf("\nTCP loopback, %s (median of %d runs of the whole cabrix process)\n",
+                timedAddr.c_str(), o.repetitions);
+    std::printf("%-8s %-5s %12s %8s %10s %10s %12s %10s\n", "file", "dir", "rate", "ratio",
+                "trips/s", "trip ratio", "cpu/frame", "max RSS");
+    for (const char* label : {"64KiB", "1MiB", "16MiB"}) {
+      const Transfer& f = byLabel(label);
+      for (const bool upload : {true, false}) {
+        const auto count = counted(upload, f);
+        const std::uint64_t frames = upload ? count.unitsToController : count.unitsFromController;
+        const std::uint64_t trips = std::max(count.unitsToController, count.unitsFromController);
+        counts[std::string(label) + (upload ? "-up" : "-down")] = count;
+        Sample s;
+        for (int i = 0; i < o.repetitions; ++i) {
+          Add(s, RunCabrix(o, timedLink, upload, upload ? pc : back, f.file.filename().string(),
+                           {}, kTcpRunLimit));
+        }
+        if (!upload && !SameContents(f.file, back / f.file.filename())) {
+          Fail("the downloaded " + f.label + " differs from the original");
+        }
+        if (!s.allOk) Fail("a timed transfer of " + f.label + " failed");
+        const double rate = double(f.size) / s.MedianWall();
+        const double ceil = upload ? upCeil : downCeil;
+        const double tripRate = double(trips) / s.MedianWall();
+        const double ceilTrips = upload ? upCeilTrips : downCeilTrips;
+        const double cpuPerFrame = s.MedianCpu() / double(frames);
+        std::printf("%-8s %-5s %12s %8s %10.0f %10s %9.2f us %7.0f KiB\n", label,
+                    upload ? "up" : "down", Rate(rate).c_str(), Ratio(rate / ceil).c_str(),
+                    tripRate, Ratio(tripRate / ceilTrips).c_str(), cpuPerFrame * 1e6, s.MaxRss());
+        bench::JsonObject one;
+        one.Add("bytes", double(f.size))
+            .Add("median_seconds", s.MedianWall())
+            .Add("bytes_per_second", rate)
+            .Add("ceiling_bytes_per_second", ceil)
+            .Add("ratio", rate / ceil)
+            .Add("frames", double(frames))
+            .Add("round_trips", double(trips))
+            .Add("wire_bytes", double(count.Total()))
+            .Add("round_trips_per_second", tripRate)
+            .Add("round_trip_ratio", tripRate / ceilTrips)
+            .Add("cpu_seconds_median", s.MedianCpu())
+            .Add("cpu_seconds_per_frame", cpuPerFrame)
+            .Add("max_rss_kib", s.MaxRss());
+        tcpJson.AddRaw(std::string(label) + (upload ? "_upload" : "_download"), one.Text());
+      }
+    }
+
+    // Peak memory: 1 MiB against 64 MiB, each way.
+    std::printf("\npeak resident memory of cabrix (wait4 ru_maxrss)\n");
+    bench::JsonObject memJson;
+    for (const bool upload : {true, false}) {
+      double rss[2] = {0, 0};
+      int k = 0;
+      for (const char* label : {"1MiB", "64MiB"}) {
+        const Transfer& f = byLabel(label);
+        const auto r = RunCabrix(o, timedLink, upload, upload ? pc : back,
+                                 f.file.filename().string(), {}, 4 * kTcpRunLimit);
+        if (!r.exited || r.status != 0) Fail("the " + f.label + " memory run failed");
+        rss[k++] = double(r.maxRssKib);
+        memJson.Add(std::string(label) + (upload ? "_upload_kib" : "_download_kib"),
+                    double(r.maxRssKib));
+      }
+      if (!upload && !SameContents(byLabel("64MiB").file, back / "f64MiB.bin")) {
+        Fail("the downloaded 64MiB differs from the original");
+      }
+      std::printf("  %-8s 1 MiB %6.0f KiB, 64 MiB %6.0f KiB, growth %+.0f KiB\n",
+                  upload ? "upload" : "download", rss[0], rss[1], rss[1] - rss[0]);
+    }
+    json.AddRaw("tcp", tcpJson.Text());
+    json.AddRaw("memory", memJson.Text());
+  }
+
+  // 2. The serial line: a pseudo-terminal at 115200 baud.
+  {
+    const fs::path serialLog = work / "serial.log";
+    const fs::path simPty = work / "plcsim-tty";
+    const fs::path com3 = xdg / "cabrix" / "dosdevices" / "com3";
+    Controller sim(o, {"--store", serialStore.string(), "--pty", simPty.string(), "--baud",
+                       "115200", "--log", serialLog.string()},
+                   work / "plcsim-pty.err");
+    // The controller paces what it sends; the relay paces what the PC sends, so that both
+    // directions run at the line's rate.
+    bench::PtyRelay relay(simPty.string(), com3.string(), kLineBytesPerSecond);
+    if (!relay.Ok()) Fail("cannot set up the serial relay");
+    const std::vector<std::string> env = {"XDG_CONFIG_HOME=" + xdg.string()};
+    std::printf("\nserial line, pseudo-terminal at 115200 baud (11520 bytes/s each way)\n");
+    std::printf("%-8s %-5s %10s %12s %12s %8s\n", "file", "dir", "seconds", "line seconds",
+                "wire bytes", "ratio");
+    bench::JsonObject serialJson;
+    std::vector<const char*> labels = {"64KiB"};
+    if (!o.quick) labels.push_back("1MiB");
+    for (const char* label : labels) {
+      const Transfer& f = byLabel(label);
+      for (const bool upload : {true, false}) {
+        const auto before = SizeOf(serialLog);
+        const auto r = RunCabrix(o, "/COM3", upload, upload ? pc : back,
+                                 f.file.filename().string(), env, kSerialRunLimit);
+        if (!r.exited || r.status != 0) Fail("the serial transfer of " + f.label + " failed");
+        if (!upload && !SameContents(f.file, back / f.file.filename())) {
+          Fail("the serial download of " + f.label + " differs");
+        }
+        const auto count = bench::CountWireBytes(ReadFrom(serialLog, before));
+        const double lineSeconds = bench::LineSeconds(count, kLineBytesPerSecond);
+        std::printf("%-8s %-5s %10.2f %12.2f %12llu %8s\n", label, upload ? "up" : "down",
+                    r.wallSeconds, lineSeconds, static_cast<unsigned long long>(count.Total()),
+                    Ratio(lineSeconds / r.wallSeconds).c_str());
+        bench::JsonObject one;
+        one.Add("bytes", double(f.size))
+            .Add("seconds", r.wallSeconds)
+            .Add("wire_bytes", double(count.Total()))
+            .Add("line_seconds", lineSeconds)
+            .Add("bytes_per_second", double(f.size) / r.wallSeconds)
+            .Add("ceiling_bytes_per_second", double(f.size) / lineSeconds)
+            .Add("ratio", lineSeconds / r.wallSeconds)
+            .Add("cpu_seconds", r.userSeconds + r.systemSeconds);
+        serialJson.AddRaw(std::string(label) + (upload ? "_upload" : "_download"), one.Text());
+      }
+    }
+    if (o.quick) serialJson.Add("note", "1 MiB skipped (--quick)");
+    json.AddRaw("serial", serialJson.Text());
+  }
+
+  // 3. TFTP beside us, when Debian's tftp-hpa and tftpd-hpa are installed.
+  {
+    bench::JsonObject tftpJson;
+    const char* server = "/usr/sbin/in.tftpd";
+    const char* client = "/usr/bin/tftp";
+    if (::access(server, X_OK) != 0 || ::access(client, X_OK) != 0) {
+      const char* note =
+          "skipped: tftp-hpa and tftpd-hpa are not installed (apt-get install tftp-hpa tftpd-hpa)";
+      std::printf("\nTFTP: %s\n", note);
+      tftpJson.Add("note", note);
+    } else {
+      const fs::path root = work / "tftp-root";
+      fs::create_directories(root);
+      const int port = 20000 + static_cast<int>(::getpid() % 20000);
+      const std::string addr = "127.0.0.1:" + std::to_string(port);
+      auto srv = bench::Child::Start({server, "--foreground", "--listen", "--address", addr,
+                                      "--create", "--secure", root.string()},
+                                     {}, (work / "tftpd.err").string());
+      if (!srv) Fail("cannot start in.tftpd");
+      const Transfer& f = byLabel("1MiB");
+      const std::string put = "put " + f.file.string() + " f.bin";
+      std::vector<double> walls;
+      bool ok = true;
+      for (int i = 0; i < o.repetitions && ok; ++i) {
+        fs::remove(root / "f.bin");
+        // The tftp program reads its commands from the command line (-c).
+        const auto r = bench::RunToEnd({client, "-m", "binary", "127.0.0.1", std::to_string(port),
+                                        "-c", "put", f.file.string(), "f.bin"},
+                                       {}, kTcpRunLimit);
+        ok = r.exited && r.status == 0 && SameContents(f.file, root / "f.bin");
+        walls.push_back(r.wallSeconds);
+      }
+      srv->Stop(5s);
+      if (!ok) {
+        std::printf("\nTFTP: the put failed (see %s)\n", (work / "tftpd.err").c_str());
+        tftpJson.Add("note", "the put failed");
+      } else {
+        const double trips = double(f.size / 512 + 1);  // 512-byte blocks, each acknowledged
+        const double tripRate = trips / bench::Median(walls);
+        const auto& ours = counts["1MiB-up"];
+        std::printf("\nTFTP put of 1 MiB: %.0f round trips/s (ceiling %.0f)\n", tripRate,
+                    upCeilTrips);
+        tftpJson.Add("round_trips_per_second", tripRate)
+            .Add("median_seconds", bench::Median(walls))
+            .Add("our_round_trips", double(std::max(ours.unitsToController,
+                                                    ours.unitsFromController)));
+      }
+    }
+    json.AddRaw("tftp", tftpJson.Text());
+  }
+
+  bench::JsonObject ceilJson;
+  ceilJson.Add("write_round_trips_per_second", upCeilTrips)
+      .Add("write_bytes_per_second", upCeil)
+      .Add("read_round_trips_per_second", downCeilTrips)
+      .Add("read_bytes_per_second", downCeil);
+  bench::JsonObject all;
+  all.AddRaw("ceiling", ceilJson.Text()).AddRaw("results", json.Text());
+  std::ofstream(o.out) << all.Text() << "\n";
+  std::printf("\nwritten %s\n", o.out.c_str());
+  std::error_code ec;
+  fs::remove_all(work, ec);
+  return 0;
+}

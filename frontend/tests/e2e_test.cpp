@@ -18,6 +18,7 @@
 #include "support/tool_command.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFocusEvent>
 #include <QLineEdit>
@@ -93,6 +94,7 @@ protected:
         o.args = {"--idle-timeout", "5", "--info-line", "Модель 7", "--info-line", "Firmware 2.1"};
         sim.emplace(std::move(o));
         address = QString::fromStdString(sim->TcpAddress());
+        savedXdg = qgetenv("XDG_CONFIG_HOME");
 
         pc = Q(fs::canonical(pcDir.Path()));
         savedCwd = QDir::currentPath();
@@ -125,6 +127,7 @@ protected:
         SetShowModalHook({});
         SetToolFolderOverride(QString());
         QDir::setCurrent(savedCwd);
+        qputenv("XDG_CONFIG_HOME", savedXdg);
     }
 
     // Creates the three forms in the program's order; the first listing runs with the address
@@ -153,6 +156,7 @@ protected:
     TempDir pcDir{"tollmark-e2e-pc"};
     QString pc;
     QString savedCwd;
+    QByteArray savedXdg;
     std::vector<Box> boxes;
     std::deque<int> answers;
     std::vector<QString> modalShown;
@@ -297,6 +301,42 @@ TEST_F(FrontEndToEnd, ACyrillicControllerNameIsShownReadAndDeletedAsTheControlle
     EXPECT_EQ(boxes.size(), 1u);
     EXPECT_FALSE(fs::exists(Store(cp1251)));
     EXPECT_EQ(form.ListBox1->count(), 0);
+}
+
+TEST_F(FrontEndToEnd, OverTheSerialLineThePortOfTheDeviceMapListsAndTakesAFile)
+{
+    // A second simulator on a pseudo-terminal that the device map makes COM7; the window and the
+    // programs it starts find it through XDG_CONFIG_HOME.
+    cabrix::test::XdgConfigHome xdg;
+    SimOptions o;
+    o.pty = xdg.ComLink(7);
+    o.args = {"--idle-timeout", "5"};
+    SimProcess serial(std::move(o));
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(xdg.Path().string()));
+    WriteFileBytes(serial.Store() / "serial.txt", "over the line");
+    const std::string bytes = PatternBytes(5000, 9);
+    WriteFileBytes(Pc("up.bin"), bytes);
+    TForm1 &form = OpenAndSet();
+    EXPECT_TRUE(form.ListBox1->count() == 0);
+
+    form.ComboBox1->setCurrentIndex(1);
+    QStringList ports;
+    for (int i = 0; i < form.ComboBox2->count(); ++i)
+        ports.append(form.ComboBox2->itemText(i));
+    EXPECT_TRUE(ports.contains("COM7")) << ports.join(' ').toStdString();
+    form.ComboBox2->setEditText("COM7");
+    form.Button5->click();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(form.PlcListValid());
+    EXPECT_EQ(Items(form.ListBox1), QStringList{"serial.txt"});
+
+    Enter(form.FileListBox1);
+    Select(form.FileListBox1, "up.bin");
+    answers = {mrYes};
+    form.Button2->click();
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(ReadFileBytes(serial.Store() / "up.bin"), bytes);
+    EXPECT_EQ(Items(form.ListBox1), (QStringList{"serial.txt", "up.bin"}));
 }
 
 } // namespace

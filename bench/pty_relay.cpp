@@ -85,7 +85,6 @@ void PtyRelay::Run() {
   Clock::time_point lineFree = Clock::now();
   std::vector<std::uint8_t> buf(4096);
   for (;;) {
-    int timeout = -1;
     const auto now = Clock::now();
     if (!toController.empty()) {
       if (lineFree <= now) {
@@ -93,21 +92,31 @@ void PtyRelay::Run() {
         std::vector<std::uint8_t> chunk(toController.begin(), toController.begin() + static_cast<std::ptrdiff_t>(n));
         toController.erase(toController.begin(), toController.begin() + static_cast<std::ptrdiff_t>(n));
         if (!WriteAll(m_controller, chunk.data(), chunk.size())) return;
-        lineFree = std::max(lineFree, now) + std::chrono::duration_cast<Clock::duration>(
-                                                 std::chrono::duration<double>(double(n) / m_bytesPerSecond));
+        // Timed from when the line became free, so that late wake-ups do not add up.
+        lineFree += std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(double(n) / m_bytesPerSecond));
         continue;
       }
-      const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(lineFree - now);
-      timeout = static_cast<int>((wait.count() + 999) / 1000);
+    }
+    timespec wait{};
+    timespec* waitPtr = nullptr;
+    if (!toController.empty()) {
+      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(lineFree - now).count();
+      wait = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+      waitPtr = &wait;
     }
     pollfd fds[3] = {{m_stop[0], POLLIN, 0}, {m_master, POLLIN, 0}, {m_controller, POLLIN, 0}};
-    const int r = ::poll(fds, 3, timeout);
+    const int r = ::ppoll(fds, 3, waitPtr, nullptr);
     if (r < 0 && errno != EINTR) return;
     if (r <= 0) continue;
     if (fds[0].revents) return;
     if (fds[1].revents & POLLIN) {
       const ssize_t n = ::read(m_master, buf.data(), buf.size());
-      if (n > 0) toController.insert(toController.end(), buf.begin(), buf.begin() + n);
+      if (n > 0) {
+        // An idle line starts carrying at once.
+        if (toController.empty()) lineFree = std::max(lineFree, Clock::now());
+        toController.insert(toController.end(), buf.begin(), buf.begin() + n);
+      }
     }
     if (fds[2].revents & POLLIN) {
       const ssize_t n = ::read(m_controller, buf.data(), buf.size());

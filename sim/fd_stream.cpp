@@ -35,10 +35,24 @@ bool FdStream::WaitFor(short events, Millis timeout) {
 }
 
 std::size_t FdStream::ReadSome(std::span<std::uint8_t> buffer, Millis timeout) {
+  if (buffer.empty()) return 0;
   for (;;) {
+    if (m_inAt < m_inEnd) {
+      const std::size_t n = std::min(buffer.size(), m_inEnd - m_inAt);
+      std::copy_n(m_in.begin() + static_cast<std::ptrdiff_t>(m_inAt), n, buffer.begin());
+      m_inAt += n;
+      return n;
+    }
     if (!WaitFor(POLLIN, timeout)) return 0;
-    const ssize_t n = ::read(m_fd, buffer.data(), buffer.size());
-    if (n > 0) return static_cast<std::size_t>(n);
+    // On the pseudo-terminal only what is asked for is taken: what the PC has written and the
+    // controller not yet read is its own to purge.
+    const std::size_t ask = m_isSocket ? m_in.size() : std::min(m_in.size(), buffer.size());
+    const ssize_t n = ::read(m_fd, m_in.data(), ask);
+    if (n > 0) {
+      m_inAt = 0;
+      m_inEnd = static_cast<std::size_t>(n);
+      continue;
+    }
     if (n == 0) throw StreamClosed("end of stream");
     if (errno == EINTR || errno == EAGAIN) continue;
     throw StreamClosed(std::string("read: ") + std::strerror(errno));
@@ -71,14 +85,16 @@ void FdStream::Write(std::span<const std::uint8_t> data) {
   }
   // Hand the bytes over in pieces of about a millisecond of line time, none before the line has
   // carried the one before, so that the PC sees them arrive at the line's rate.
+  // The pieces are timed from when the line became free, not from when a late wake-up happened
+  // to write them, so that the slack of every sleep does not add up over a unit.
   const std::size_t piece = std::max<std::size_t>(1, m_bytesPerSecond / 1000);
+  m_lineFree = std::max(m_lineFree, Clock::now());
   for (std::size_t at = 0; at < data.size(); at += piece) {
     SleepUntil(m_lineFree);
     const auto chunk = data.subspan(at, std::min(piece, data.size() - at));
     WriteAll(chunk);
-    const auto start = std::max(m_lineFree, Clock::now());
-    m_lineFree = start + std::chrono::duration_cast<Clock::duration>(
-                             std::chrono::duration<double>(double(chunk.size()) / m_bytesPerSecond));
+    m_lineFree += std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(double(chunk.size()) / m_bytesPerSecond));
   }
 }
 

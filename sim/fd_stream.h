@@ -2,7 +2,9 @@
 // Every wait is a poll that also watches the stop descriptor.
 #pragma once
 
+#include <array>
 #include <chrono>
+#include <cstdint>
 
 #include "stream.h"
 #include "unique_fd.h"
@@ -19,6 +21,8 @@ class FdStream : public ByteStream {
   // 0: no pacing.
   void SetPace(unsigned bytesPerSecond) { m_bytesPerSecond = bytesPerSecond; }
 
+  // On a socket, hands out what an earlier read took in beyond its caller's need before it waits
+  // again: one read of the descriptor per frame rather than one per field of it.
   std::size_t ReadSome(std::span<std::uint8_t> buffer, Millis timeout) override;
   void Write(std::span<const std::uint8_t> data) override;
   void Pause(Millis duration) override;
@@ -38,6 +42,9 @@ class FdStream : public ByteStream {
   bool m_isSocket;
   unsigned m_bytesPerSecond = 0;
   std::chrono::steady_clock::time_point m_lineFree{};
+  std::array<std::uint8_t, 4096> m_in{};
+  std::size_t m_inAt = 0;
+  std::size_t m_inEnd = 0;
 };
 
 }  // namespace plcsim

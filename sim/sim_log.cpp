@@ -27,11 +27,14 @@ bool SimLog::Open(const std::string& path) {
   return m_file != nullptr;
 }
 
+// The hex text costs more than the exchange itself: it is made only when a line is kept.
 void SimLog::Received(std::span<const std::uint8_t> bytes) {
+  if (!m_file && !m_capture) return;
   Line("recv", std::to_string(bytes.size()) + ": " + Hex(bytes), false);
 }
 
 void SimLog::Sent(std::span<const std::uint8_t> bytes) {
+  if (!m_file && !m_capture) return;
   Line("send", std::to_string(bytes.size()) + ": " + Hex(bytes), false);
 }
 

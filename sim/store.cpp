@@ -93,7 +93,6 @@ bool IncomingFile::Append(std::span<const std::uint8_t> data) {
 
 bool IncomingFile::Publish(const std::string& name) {
   if (m_state != State::kWriting || CheckName(name) != NameCheck::kOk) return false;
-  if (::fsync(m_fd.Get()) != 0) return false;
   // Keep an older file of that name aside (a second link to it) until the name is final.
   const std::string backup = m_tempName + "-old";
   ::unlinkat(m_dirFd, backup.c_str(), 0);
@@ -119,6 +118,11 @@ bool IncomingFile::Withdraw() {
 }
 
 bool IncomingFile::Commit(const std::string& name) {
+  // A provisional name needs no flush (other processes see the data either way); the final one
+  // is flushed once, before the name when the file has none yet, rather than after every
+  // segment of a long file.
+  if (m_state == State::kCommitted) return false;
+  if (::fsync(m_fd.Get()) != 0) return false;
   if (m_state == State::kWriting && !Publish(name)) return false;
   if (m_state != State::kPublished || name != m_name) return false;
   DropBackup();

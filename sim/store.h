@@ -56,11 +56,12 @@ class IncomingFile {
   bool Append(std::span<const std::uint8_t> data);
   std::uint64_t Size() const { return m_size; }
   const std::string& TempName() const { return m_tempName; }
-  // Flushes the file and gives it `name`, replacing a file of that name, which is kept aside.
+  // Gives the file `name`, replacing a file of that name, which is kept aside.
   bool Publish(const std::string& name);
   // Takes the name back after Publish (the file stays open for more data).
   bool Withdraw();
-  // Gives the file its name for good (publishing it first when that has not been done).
+  // Flushes the file and gives it its name for good (publishing it first when that has not been
+  // done).
   bool Commit(const std::string& name);
 
  private:

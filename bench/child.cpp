@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -51,6 +52,8 @@ std::optional<Child> Child::Start(const std::vector<std::string>& argv,
     return std::nullopt;
   }
   if (pid == 0) {
+    // A benchmark stopped by a signal takes its children with it.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int nullFd = ::open("/dev/null", O_RDONLY);
     if (errFd < 0 || nullFd < 0) ::_exit(127);

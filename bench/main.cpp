@@ -181,6 +181,7 @@ std::string Rate(double bytesPerSecond) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // progress shows as it goes, also into a file
   const Options o = ParseOptions(argc, argv);
   char tmpl[] = "/tmp/cabrix-bench.XXXXXX";
   if (::mkdtemp(tmpl) == nullptr) Fail("cannot make a work folder");

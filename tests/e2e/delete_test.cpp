@@ -15,7 +15,7 @@ TEST_P(Delete, DeletesEveryListedFile) {
   for (const char* n : {"a.txt", "b.txt", "keep.txt"}) test::WriteFileBytes(sim.Store() / n, n);
   // A name that the controller does not have is still a complete exchange.
   const ProcessResult r = Run({LinkSwitch(), "/del", "a.txt", "none.txt", "b.txt"});
-  EXPECT_TRUE(r.ExitedWith(1)) << r.Describe();
+  EXPECT_TRUE(r.ExitedWith(1)) << r.Describe() << sim.Log();
   EXPECT_EQ(r.out, DeletingLine("a.txt") + DeletingLine("none.txt") + DeletingLine("b.txt"));
   EXPECT_FALSE(fs::exists(sim.Store() / "a.txt"));
   EXPECT_FALSE(fs::exists(sim.Store() / "b.txt"));

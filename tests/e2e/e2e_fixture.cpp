@@ -105,6 +105,18 @@ std::vector<std::string> ReceivedFrames(const std::string& log) {
   return frames;
 }
 
+::testing::AssertionResult FaultFired(const SimProcess& sim, const std::string& spec,
+                                      int times) {
+  const std::string log = sim.Log();
+  for (int n = 1; n <= times; ++n) {
+    const std::string firing = "FAULT " + spec + " (firing " + std::to_string(n) + " of ";
+    if (log.find(firing) == std::string::npos) {
+      return ::testing::AssertionFailure() << "no \"" << firing << "\" in the log:\n" << log;
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
 std::vector<std::string> TempFilesIn(const fs::path& dir) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(dir)) {

@@ -52,6 +52,11 @@ std::vector<std::string> ReceivedUnits(const std::string& log);
 // The units received that are frames (AA AA ...), as bytes, in order.
 std::vector<std::string> ReceivedFrames(const std::string& log);
 
+// Whether the simulator's log shows every firing of the fault given as `spec` (as on its
+// command line), `times` times.
+::testing::AssertionResult FaultFired(const SimProcess& sim, const std::string& spec,
+                                      int times = 1);
+
 // Files in `dir` whose names start with ".cbx" (the tool's temporary download files).
 std::vector<std::string> TempFilesIn(const fs::path& dir);
 

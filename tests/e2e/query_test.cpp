@@ -56,6 +56,7 @@ TEST_P(Query, AReplyFrameInTwoPiecesIsTakenWhole) {
   test::WriteFileBytes(sim.Store() / "a.txt", "x");
   const ProcessResult d = Run({LinkSwitch(), "/dir"});
   EXPECT_EQ(d.out, "a.txt\r\r\n" + kNoAction) << sim.Log();
+  EXPECT_TRUE(FaultFired(sim, "split-frame,op=dir,ms=100"));
 }
 
 TEST_P(Query, AFailedInformationQueryPrintsNothingAndStopsTheDirectory) {

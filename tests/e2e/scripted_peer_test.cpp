@@ -1,0 +1,108 @@
+// Replies that the simulator never sends, from a scripted controller on the test's own loopback
+// address: a download segment whose first frame is shorter than its segment header, and a
+// segment without a frame numbered 1.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "e2e/e2e_fixture.h"
+
+namespace cabrix::e2e {
+namespace {
+
+// One listening socket on ADDRESS:1200 that serves one connection from a thread; every wait is
+// bounded.
+class ScriptedController {
+ public:
+  explicit ScriptedController(const std::string& address) {
+    m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(test::kPlcPort);
+    ::inet_pton(AF_INET, address.c_str(), &sa.sin_addr);
+    m_ok = ::bind(m_listen, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
+           ::listen(m_listen, 1) == 0;
+  }
+  ~ScriptedController() {
+    if (m_thread.joinable()) m_thread.join();
+    if (m_listen >= 0) ::close(m_listen);
+  }
+  bool Listening() const { return m_ok; }
+
+  // Serves one read: takes the request, accepts it, takes the go-ahead, sends `frame`, takes the
+  // acknowledgement, then waits (bounded) for the PC to close.
+  void ServeRead(std::string frame) {
+    m_thread = std::thread([this, frame = std::move(frame)] {
+      const int fd = Accept();
+      if (fd < 0) return;
+      Receive(fd, 64);
+      Send(fd, "\x55\x55\x0A\x00\x01\x00"s);
+      Receive(fd, 6);
+      Send(fd, frame);
+      Receive(fd, 6);
+      m_closedByPc = Receive(fd, 64, 8000).empty();
+      ::close(fd);
+    });
+  }
+  bool ClosedByPc() {
+    if (m_thread.joinable()) m_thread.join();
+    return m_closedByPc;
+  }
+
+ private:
+  int Accept() {
+    pollfd p{m_listen, POLLIN, 0};
+    if (::poll(&p, 1, 10000) != 1) return -1;
+    return ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+  }
+  static std::string Receive(int fd, std::size_t most, int timeoutMs = 5000) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, timeoutMs) != 1) return "(time-out)";
+    char buf[256];
+    const ssize_t n = ::recv(fd, buf, std::min(most, sizeof buf), 0);
+    return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+  }
+  static void Send(int fd, const std::string& bytes) {
+    (void)::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+  }
+
+  int m_listen = -1;
+  bool m_ok = false;
+  bool m_closedByPc = false;
+  std::thread m_thread;
+};
+
+using ScriptedPeer = E2eTest;
+
+TEST_F(ScriptedPeer, AFirstFrameShorterThanItsSegmentHeaderFailsTheTransfer) {
+  ScriptedController plc(test::TestAddress());
+  ASSERT_TRUE(plc.Listening());
+  // Frame 1, last: 6 payload bytes, one short of header and trailing byte.
+  plc.ServeRead(WithChecksum("\xAA\xAA\x06\x00\x01\x00\x00\x01\x00\x00\x00\x00\x00\x00"s));
+  test::WriteFileBytes(Pc("a.txt"), "kept");
+  const ProcessResult r = Run({"/TCP" + test::TestAddress(), FolderSwitch(), "/dn", "a.txt"});
+  EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
+  EXPECT_TRUE(plc.ClosedByPc());
+  EXPECT_EQ(test::ReadFileBytes(Pc("a.txt")), "kept");
+  EXPECT_TRUE(TempFilesIn(m_pc.Path()).empty());
+}
+
+TEST_F(ScriptedPeer, ASegmentWithoutAFrameNumberedOneFailsTheTransfer) {
+  ScriptedController plc(test::TestAddress());
+  ASSERT_TRUE(plc.Listening());
+  plc.ServeRead(WithChecksum("\xAA\xAA\x0A\x00\x02\x00\x00\x01" "0123456789"s));
+  const ProcessResult r = Run({"/TCP" + test::TestAddress(), FolderSwitch(), "/dn", "a.txt"});
+  EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
+  EXPECT_TRUE(plc.ClosedByPc());
+  EXPECT_FALSE(fs::exists(Pc("a.txt")));
+  EXPECT_TRUE(TempFilesIn(m_pc.Path()).empty());
+}
+
+}  // namespace
+}  // namespace cabrix::e2e

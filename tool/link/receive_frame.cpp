@@ -7,6 +7,9 @@ namespace cabrix {
 namespace {
 constexpr int kHeaderAttempts = 3;
 constexpr std::size_t kEndMarkerSize = 2;
+// A controller that repeats a frame which never passes the checksum would keep the receiver
+// answering code 20 for ever; after this many rejections in a row the exchange fails.
+constexpr int kMaxRejections = 20;
 }  // namespace
 
 ReceivedFrame ReceiveFrame(CByteChannel& channel, ReplyAcks& acks) {
@@ -16,7 +19,8 @@ ReceivedFrame ReceiveFrame(CByteChannel& channel, ReplyAcks& acks) {
   InitFrame(working);
   ReceivedFrame result;
 
-  for (;;) {
+  for (int rejections = 0;; ++rejections) {
+    if (rejections == kMaxRejections) throw CLinkError(kLinkCallFailed);
     int attempts = 0;
     std::size_t got = 0;
     for (;;) {

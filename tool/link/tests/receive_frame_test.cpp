@@ -72,6 +72,24 @@ TEST(ReceiveFrame, RejectsABadChecksumAndTakesTheRepetitionOnce) {
   EXPECT_TRUE(ch.Exhausted());
 }
 
+TEST(ReceiveFrame, AFrameThatNeverPassesItsChecksumEndsTheExchange) {
+  ScriptedChannel ch;
+  auto [header, payload] = ReplyFrame(1, 0, {'x', 'y', 'z'});
+  header[6] ^= 0x01;
+  for (int i = 0; i < 25; ++i) {
+    ch.Give(header);
+    ch.Give(payload);
+  }
+  ReplyAcks acks = ControllerAcks();
+  try {
+    ReceiveFrame(ch, acks);
+    FAIL();
+  } catch (const CLinkError& e) {
+    EXPECT_EQ(e.Code(), kLinkCallFailed);
+  }
+  EXPECT_EQ(ch.written.size(), 20u);  // twenty rejections, then the receiver gives up
+}
+
 TEST(ReceiveFrame, TwoBytePayloadIsAnEndMarkerWithoutAnyAnswer) {
   ScriptedChannel ch;
   auto [header, payload] = ReplyFrame(1, 1, {0, 0});  // its checksum would even match

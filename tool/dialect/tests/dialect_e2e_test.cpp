@@ -33,15 +33,6 @@ fs::path DialectPath() { return test::BuildDir() / "tollmark" / "cabrix"; }
 
 enum class Link { kTcp, kPty };
 
-// A run that opens the pseudo-terminal a second time right after closing it can lose its request
-// on the way to plcsim (it reaches plcsim only with the next bytes written), so the second
-// exchange of such a run fails. The slower programs of a sanitizer build meet this nearly every
-// time; there the runs with more than one exchange on the pty are skipped.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSecondPtyExchangeUnreliable = true;
-#else
-constexpr bool kSecondPtyExchangeUnreliable = false;
-#endif
 
 class DialectEndToEnd : public ::testing::TestWithParam<Link> {
  protected:
@@ -112,7 +103,6 @@ TEST_P(DialectEndToEnd, DirAndInfoPrintTheRepliesAsTheConsoleToolDoes) {
 }
 
 TEST_P(DialectEndToEnd, DeleteEndsZeroOnlyWhenTheNamesAreGone) {
-  if (!Tcp() && kSecondPtyExchangeUnreliable) GTEST_SKIP() << "a second exchange on the pty";
   StoreFile("a.txt", "a");
   StoreFile("b.txt", "b");
   StoreFile("c.txt", "c");
@@ -134,7 +124,6 @@ TEST_P(DialectEndToEnd, DeleteEndsZeroOnlyWhenTheNamesAreGone) {
 }
 
 TEST_P(DialectEndToEnd, GetReadsEveryFileAndCountsTheMissingOnes) {
-  if (!Tcp() && kSecondPtyExchangeUnreliable) GTEST_SKIP() << "a second exchange on the pty";
   const std::string a = PatternBytes(10000, 3);
   const std::string b = PatternBytes(300, 4);
   StoreFile("a.bin", a);

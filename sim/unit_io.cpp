@@ -14,9 +14,12 @@ void ByteStream::Pause(Millis duration) { std::this_thread::sleep_for(duration);
 std::uint16_t Unit::Code() const { return Read16le(bytes, 2); }
 std::uint16_t Unit::Number() const { return Read16le(bytes, off::kNumber); }
 std::uint16_t Unit::Length() const { return Read16le(bytes, off::kLength); }
-std::uint8_t Unit::Last() const { return bytes[off::kLast]; }
+// A 6-byte unit has no `last` and no payload: asking for them gives 0 and nothing, never a read
+// past its end.
+std::uint8_t Unit::Last() const { return IsFrame() ? bytes[off::kLast] : 0; }
 
 std::span<const std::uint8_t> Unit::Payload() const {
+  if (!IsFrame()) return {};
   return std::span(bytes).subspan(cabrix::kFrameHeaderSize);
 }
 

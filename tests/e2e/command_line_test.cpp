@@ -37,12 +37,12 @@ std::string BuildTimeOf(const std::string& help) {
 }
 
 TEST_F(CommandLine, HelpWithoutArgumentsAndWithTheQuestionMarkAlone) {
-  const ProcessResult bare = Run({});
+  const ToolRun bare = Run({});
   ASSERT_TRUE(bare.ExitedWith(0)) << bare.Describe();
   EXPECT_EQ(bare.out, ExpectedHelp(BuildTimeOf(bare.out)));
-  EXPECT_EQ(bare.err, "");
+  EXPECT_TRUE(ShowedBoxes(bare, {}));
 
-  const ProcessResult asked = Run({"/?"});
+  const ToolRun asked = Run({"/?"});
   ASSERT_TRUE(asked.ExitedWith(0)) << asked.Describe();
   EXPECT_EQ(asked.out, bare.out);
 }
@@ -54,10 +54,10 @@ TEST_F(CommandLine, WithoutALinkNothingRuns) {
        {std::vector<std::string>{"/?", "/dir"}, {"a.txt", "b.txt"}, {"/up", "a.txt"},
         {"/COM0", "/up", "a.txt"}, {"/inf", "/dir", "/del", "x"}, {"/tcp127.0.0.2", "/dn", "x"}}) {
     SCOPED_TRACE(::testing::PrintToString(args));
-    const ProcessResult r = Run(args);
+    const ToolRun r = Run(args);
     EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
     EXPECT_EQ(r.out, noLink);
-    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(ShowedBoxes(r, {}));
   }
 }
 
@@ -69,7 +69,7 @@ TEST_F(CommandLine, ALinkWithoutAnActionNamesTheMissingAction) {
        {std::vector<std::string>{link}, {link, "/FLDR/tmp", "/get", "a.txt"}, {link, "/info"},
         {"/TCP10.0.6"}, {link, "/Up", "/DIR", "a.txt"}}) {
     SCOPED_TRACE(::testing::PrintToString(args));
-    const ProcessResult r = Run(args);
+    const ToolRun r = Run(args);
     EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
     EXPECT_EQ(r.out, noAction);
   }
@@ -81,7 +81,7 @@ TEST_F(CommandLine, AComSwitchWithoutANumberEndsTheRunAtOnce) {
        {std::vector<std::string>{"/COM"}, {"/COMx", "/up", "a.txt"}, {"/COM", "/inf"},
         {"/TCP" + test::TestAddress(), "/COM", "/dir"}}) {
     SCOPED_TRACE(::testing::PrintToString(args));
-    const ProcessResult r = Run(args);
+    const ToolRun r = Run(args);
     EXPECT_TRUE(r.ExitedWith(200)) << r.Describe();
     EXPECT_EQ(r.out, bad) << "nothing after the message, no newline";
   }
@@ -91,7 +91,7 @@ TEST_F(CommandLine, ATcpAddressWithFewerThanFourNumbersEndsTheRunSilently) {
   test::WriteFileBytes(Pc("a.txt"), "abc");
   for (const std::string action : {"/up", "/dn", "/del"}) {
     SCOPED_TRACE(action);
-    const ProcessResult r = Run({"/TCP10.0.6", action, "a.txt"});
+    const ToolRun r = Run({"/TCP10.0.6", action, "a.txt"});
     EXPECT_TRUE(r.ExitedWith(200)) << r.Describe();
     if (action == "/del") {
       // The delete has printed its first line before it reads the address.
@@ -100,7 +100,7 @@ TEST_F(CommandLine, ATcpAddressWithFewerThanFourNumbersEndsTheRunSilently) {
       EXPECT_EQ(r.out, "");
     }
   }
-  const ProcessResult q = Run({"/TCP10.0.6", "/inf"});
+  const ToolRun q = Run({"/TCP10.0.6", "/inf"});
   EXPECT_TRUE(q.ExitedWith(200)) << q.Describe();
   EXPECT_EQ(q.out, "");
   EXPECT_EQ(test::ReadFileBytes(Pc("a.txt")), "abc");
@@ -110,7 +110,7 @@ TEST_F(CommandLine, ALinkWithAnEmptyListDoesNothingAndSucceeds) {
   const std::string link = "/TCP" + test::TestAddress();
   EXPECT_TRUE(Run({link, "/up"}).ExitedWith(0));
   EXPECT_TRUE(Run({link, "/dn"}).ExitedWith(0));
-  const ProcessResult del = Run({link, "/del"});
+  const ToolRun del = Run({link, "/del"});
   EXPECT_TRUE(del.ExitedWith(1)) << del.Describe();
   EXPECT_EQ(del.out, "");
 }

@@ -14,7 +14,7 @@ TEST_P(Delete, DeletesEveryListedFile) {
   SimProcess& sim = StartSim();
   for (const char* n : {"a.txt", "b.txt", "keep.txt"}) test::WriteFileBytes(sim.Store() / n, n);
   // A name that the controller does not have is still a complete exchange.
-  const ProcessResult r = Run({LinkSwitch(), "/del", "a.txt", "none.txt", "b.txt"});
+  const ToolRun r = Run({LinkSwitch(), "/del", "a.txt", "none.txt", "b.txt"});
   EXPECT_TRUE(r.ExitedWith(1)) << r.Describe() << sim.Log();
   EXPECT_EQ(r.out, DeletingLine("a.txt") + DeletingLine("none.txt") + DeletingLine("b.txt"));
   EXPECT_FALSE(fs::exists(sim.Store() / "a.txt"));
@@ -27,7 +27,7 @@ TEST_P(Delete, ANameTooLongForTheCommandIsRefusedBeforeAnythingIsSent) {
   // "filedelete " + name may take 249 bytes: names of 238 bytes fit, 239 do not.
   const std::string fits(238, 'f');
   const std::string tooLong(239, 'g');
-  const ProcessResult r = Run({LinkSwitch(), "/del", tooLong, fits});
+  const ToolRun r = Run({LinkSwitch(), "/del", tooLong, fits});
   EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
   EXPECT_EQ(r.out, Cp866("Слишком длинное имя файла: ") + tooLong + "\r\n" + DeletingLine(fits));
   const std::string log = sim.Log();
@@ -38,7 +38,7 @@ TEST_P(Delete, ANameTooLongForTheCommandIsRefusedBeforeAnythingIsSent) {
 TEST_P(Delete, AFailingExchangeStopsTheList) {
   StartSim({"--fault", "close,op=delete,at=reply-frame"});
   for (const char* n : {"a.txt", "b.txt", "c.txt"}) test::WriteFileBytes(Sim().Store() / n, n);
-  const ProcessResult r = Run({LinkSwitch(), "/del", "a.txt", "b.txt", "c.txt"});
+  const ToolRun r = Run({LinkSwitch(), "/del", "a.txt", "b.txt", "c.txt"});
   if (Tcp()) {
     // The failed exchange empties the address; with no serial port the rest has no link.
     EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
@@ -63,7 +63,7 @@ TEST_F(DeleteFallBack, AFailedTcpExchangeMovesTheRestToTheSerialLine) {
     test::WriteFileBytes(tcp.Store() / n, n);
     test::WriteFileBytes(serial.Store() / n, n);
   }
-  const ProcessResult r = Run({tcp.TcpSwitch(), "/COM3", "/del", "a.txt", "b.txt"});
+  const ToolRun r = Run({tcp.TcpSwitch(), LinkSwitch(Transport::kSerial), "/del", "a.txt", "b.txt"});
   EXPECT_TRUE(r.ExitedWith(1)) << r.Describe();
   EXPECT_EQ(r.out, DeletingLine("a.txt") + DeletingLine("b.txt"));
   EXPECT_FALSE(fs::exists(serial.Store() / "a.txt"));
@@ -74,7 +74,7 @@ TEST_F(DeleteFallBack, AFailedTcpExchangeMovesTheRestToTheSerialLine) {
 }
 
 TEST_F(DeleteFallBack, AnUnreachableControllerWithoutSerialIsAFailure) {
-  const ProcessResult r = Run({"/TCP" + test::TestAddress(), "/del", "a.txt", "b.txt", "c.txt"});
+  const ToolRun r = Run({"/TCP" + test::TestAddress(), "/del", "a.txt", "b.txt", "c.txt"});
   EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
   EXPECT_EQ(r.out, DeletingLine("a.txt") + DeletingLine("b.txt") + DeletingLine("c.txt"));
 }

@@ -29,11 +29,11 @@ TEST_P(Download, OneAndSeveralSegmentsAndAnEmptyFileArriveWhole) {
   test::WriteFileBytes(sim.Store() / "a.txt", small);
   test::WriteFileBytes(sim.Store() / "big.bin", big);
   test::WriteFileBytes(sim.Store() / "empty.bin", "");
-  const ProcessResult r =
+  const ToolRun r =
       Run({LinkSwitch(), FolderSwitch(), "/dn", "a.txt", "big.bin", "empty.bin"}, 60s);
   EXPECT_TRUE(r.ExitedWith(0)) << r.Describe() << sim.Log();
   EXPECT_EQ(r.out, ReadingLine("a.txt") + ReadingLine("big.bin") + ReadingLine("empty.bin"));
-  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(ShowedBoxes(r, {}));
   EXPECT_EQ(test::ReadFileBytes(Pc("a.txt")), small);
   EXPECT_EQ(test::ReadFileBytes(Pc("big.bin")), big);
   EXPECT_EQ(test::ReadFileBytes(Pc("empty.bin")), "");
@@ -50,7 +50,7 @@ TEST_P(Download, AnExistingPcFileIsReplacedOnlyByAWholeFile) {
   SimProcess& sim = StartSim();
   test::WriteFileBytes(sim.Store() / "a.txt", "new");
   test::WriteFileBytes(Pc("a.txt"), "old and longer");
-  const ProcessResult r = Run({LinkSwitch(), FolderSwitch(), "/dn", "a.txt"});
+  const ToolRun r = Run({LinkSwitch(), FolderSwitch(), "/dn", "a.txt"});
   EXPECT_TRUE(r.ExitedWith(0)) << r.Describe();
   EXPECT_EQ(test::ReadFileBytes(Pc("a.txt")), "new");
 }
@@ -60,7 +60,7 @@ TEST_P(Download, AMissingFileEndsTheListAndLeavesThePcFileAlone) {
   test::WriteFileBytes(sim.Store() / "a.txt", "a");
   test::WriteFileBytes(sim.Store() / "c.txt", "c");
   test::WriteFileBytes(Pc("none.txt"), "the operator's own");
-  const ProcessResult r = Run({LinkSwitch(), FolderSwitch(), "/dn", "a.txt", "none.txt", "c.txt"});
+  const ToolRun r = Run({LinkSwitch(), FolderSwitch(), "/dn", "a.txt", "none.txt", "c.txt"});
   EXPECT_TRUE(r.ExitedWith(2)) << r.Describe();
   EXPECT_EQ(r.out, ReadingLine("a.txt") + ReadingStart("none.txt"));
   EXPECT_EQ(test::ReadFileBytes(Pc("none.txt")), "the operator's own");
@@ -71,7 +71,7 @@ TEST_P(Download, AMissingFileEndsTheListAndLeavesThePcFileAlone) {
 TEST_P(Download, AnEndMarkerInTheMiddleLeavesNothingBehind) {
   SimProcess& sim = StartSim({"--fault", "end-marker,op=download,segment=2,frame=3"});
   test::WriteFileBytes(sim.Store() / "big.bin", test::PatternBytes(9000));
-  const ProcessResult r = Run({LinkSwitch(), FolderSwitch(), "/dn", "big.bin"});
+  const ToolRun r = Run({LinkSwitch(), FolderSwitch(), "/dn", "big.bin"});
   EXPECT_TRUE(r.ExitedWith(1)) << r.Describe() << sim.Log();
   EXPECT_TRUE(FaultFired(sim, "end-marker,op=download,segment=2,frame=3"));
   EXPECT_FALSE(fs::exists(Pc("big.bin")));
@@ -82,7 +82,7 @@ TEST_P(Download, ANameWithAFolderPartIsAskedForWhole) {
   SimProcess& sim = StartSim();
   fs::create_directory(Pc("sub"));
   test::WriteFileBytes(Pc("sub") / "a.txt", "kept");
-  const ProcessResult r = Run({LinkSwitch(), FolderSwitch(), "/dn", "sub\\a.txt"});
+  const ToolRun r = Run({LinkSwitch(), FolderSwitch(), "/dn", "sub\\a.txt"});
   // The simulator keeps a flat store and answers such a name as a missing file.
   EXPECT_TRUE(r.ExitedWith(1)) << r.Describe();
   EXPECT_EQ(r.out, ReadingStart("sub\\a.txt"));
@@ -98,16 +98,16 @@ TEST_P(Download, AFolderThatDoesNotExistCannotTakeTheFile) {
   test::WriteFileBytes(sim.Store() / "a.txt", "a");
   test::WriteFileBytes(sim.Store() / "b.txt", "b");
   const std::string missing = "/FLDR" + (m_pc / "no-such-folder").string();
-  const ProcessResult r = Run({LinkSwitch(), missing, "/dn", "a.txt", "b.txt"});
-  const std::string box = Cp866("невозможно создать файл!!!\r\n");
+  const ToolRun r = Run({LinkSwitch(), missing, "/dn", "a.txt", "b.txt"});
+  const std::string box = "невозможно создать файл!!!";
   if (Tcp()) {
     // TCP goes on with the next file; the run still ends with the first failed position.
     EXPECT_TRUE(r.ExitedWith(1)) << r.Describe();
-    EXPECT_EQ(r.err, box + box);
+    EXPECT_TRUE(ShowedBoxes(r, {box, box}));
     EXPECT_EQ(r.out, ReadingStart("a.txt") + ReadingStart("b.txt"));
   } else {
     EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
-    EXPECT_EQ(r.err, box);
+    EXPECT_TRUE(ShowedBoxes(r, {box}));
     EXPECT_EQ(r.out, ReadingStart("a.txt"));
   }
 }
@@ -117,7 +117,7 @@ TEST_P(Download, ANameTooLongForTheRequestIsRefused) {
   const std::string fits(253, 'f');
   const std::string tooLong(254, 'g');
   test::WriteFileBytes(sim.Store() / fits, "fits");
-  const ProcessResult r = Run({LinkSwitch(), FolderSwitch(), "/dn", tooLong, fits});
+  const ToolRun r = Run({LinkSwitch(), FolderSwitch(), "/dn", tooLong, fits});
   const std::string refused = Cp866("Слишком длинное имя файла: ") + tooLong + "\r\n";
   EXPECT_TRUE(r.ExitedWith(1)) << r.Describe();
   if (Tcp()) {
@@ -137,7 +137,7 @@ TEST_P(Download, DamagedReplyFramesAreRecovered) {
                               "bad-checksum,op=download,segment=2,frame=1"});
   const std::string data = test::PatternBytes(9000, 13);
   test::WriteFileBytes(sim.Store() / "a.bin", data);
-  const ProcessResult r = Run({LinkSwitch(), FolderSwitch(), "/dn", "a.bin"});
+  const ToolRun r = Run({LinkSwitch(), FolderSwitch(), "/dn", "a.bin"});
   EXPECT_TRUE(r.ExitedWith(0)) << r.Describe() << sim.Log();
   EXPECT_EQ(test::ReadFileBytes(Pc("a.bin")), data);
   EXPECT_NE(sim.Log().find("recv 6: 55 55 14 00 02 00"), std::string::npos)
@@ -152,7 +152,7 @@ TEST_P(Download, ARefusedNextSegmentRequestIsSentAgain) {
   SimProcess& sim = StartSim({"--fault", "reject-request,op=download,segment=2"});
   const std::string data = test::PatternBytes(9000, 14);
   test::WriteFileBytes(sim.Store() / "a.bin", data);
-  const ProcessResult r = Run({LinkSwitch(), FolderSwitch(), "/dn", "a.bin"});
+  const ToolRun r = Run({LinkSwitch(), FolderSwitch(), "/dn", "a.bin"});
   EXPECT_TRUE(r.ExitedWith(0)) << r.Describe() << sim.Log();
   EXPECT_EQ(test::ReadFileBytes(Pc("a.bin")), data);
   const auto units = ReceivedUnits(sim.Log());
@@ -167,7 +167,7 @@ TEST_P(Download, ATruncatedFrameIsRejectedAndTakenAgain) {
   const std::string data = test::PatternBytes(1000, 15);
   test::WriteFileBytes(sim.Store() / "a.bin", data);
   test::WriteFileBytes(Pc("a.bin"), "old");
-  const ProcessResult r = Run({LinkSwitch(), FolderSwitch(), "/dn", "a.bin"});
+  const ToolRun r = Run({LinkSwitch(), FolderSwitch(), "/dn", "a.bin"});
   EXPECT_TRUE(r.ExitedWith(0)) << r.Describe() << sim.Log();
   EXPECT_EQ(test::ReadFileBytes(Pc("a.bin")), data);
   EXPECT_TRUE(TempFilesIn(m_pc.Path()).empty());
@@ -181,15 +181,15 @@ using DownloadTcp = E2eTest;
 TEST_F(DownloadTcp, ARefusedReadRequestIsSentAgainAtMostThreeTimes) {
   SimProcess& once = StartSim(Transport::kTcp, {"--fault", "reject-request,op=download"});
   test::WriteFileBytes(once.Store() / "a.txt", "a");
-  const ProcessResult r = Run({once.TcpSwitch(), FolderSwitch(), "/dn", "a.txt"});
+  const ToolRun r = Run({once.TcpSwitch(), FolderSwitch(), "/dn", "a.txt"});
   EXPECT_TRUE(r.ExitedWith(0)) << r.Describe();
-  EXPECT_EQ(r.err, "") << "no reset prompt over TCP";
+  EXPECT_TRUE(ShowedBoxes(r, {})) << "no reset prompt over TCP";
   EXPECT_EQ(test::ReadFileBytes(Pc("a.txt")), "a");
   m_tcpSim.reset();
 
   SimProcess& always = StartSim(Transport::kTcp, {"--fault", "reject-request,op=download,times=always"});
   test::WriteFileBytes(always.Store() / "b.txt", "b");
-  const ProcessResult f = Run({always.TcpSwitch(), FolderSwitch(), "/dn", "b.txt"});
+  const ToolRun f = Run({always.TcpSwitch(), FolderSwitch(), "/dn", "b.txt"});
   EXPECT_TRUE(f.ExitedWith(100)) << f.Describe();
   const auto units = ReceivedUnits(always.Log());
   EXPECT_EQ(std::count_if(units.begin(), units.end(),
@@ -202,7 +202,7 @@ TEST_F(DownloadTcp, AClosedConnectionIsALinkFailureAndTheTargetStays) {
   SimProcess& sim = StartSim(Transport::kTcp, {"--fault", "close,op=download,at=reply-frame,frame=3"});
   test::WriteFileBytes(sim.Store() / "a.bin", test::PatternBytes(1000));
   test::WriteFileBytes(Pc("a.bin"), "old");
-  const ProcessResult r = Run({sim.TcpSwitch(), FolderSwitch(), "/dn", "a.bin", "b.bin"});
+  const ToolRun r = Run({sim.TcpSwitch(), FolderSwitch(), "/dn", "a.bin", "b.bin"});
   EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
   EXPECT_EQ(test::ReadFileBytes(Pc("a.bin")), "old");
   EXPECT_TRUE(TempFilesIn(m_pc.Path()).empty());
@@ -214,7 +214,7 @@ TEST_F(DownloadTcp, ASilentControllerEndsTheTransferWithinItsBound) {
                                                "--idle-timeout", "30"});
   test::WriteFileBytes(sim.Store() / "a.bin", test::PatternBytes(1000));
   const auto start = std::chrono::steady_clock::now();
-  const ProcessResult r = Run({sim.TcpSwitch(), FolderSwitch(), "/dn", "a.bin"}, 60s);
+  const ToolRun r = Run({sim.TcpSwitch(), FolderSwitch(), "/dn", "a.bin"}, 60s);
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
   EXPECT_GT(took, 15s);
@@ -224,7 +224,7 @@ TEST_F(DownloadTcp, ASilentControllerEndsTheTransferWithinItsBound) {
 }
 
 TEST_F(DownloadTcp, NoControllerIsALinkFailure) {
-  const ProcessResult r = Run({"/TCP" + test::TestAddress(), FolderSwitch(), "/dn", "a.txt"});
+  const ToolRun r = Run({"/TCP" + test::TestAddress(), FolderSwitch(), "/dn", "a.txt"});
   EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
   EXPECT_EQ(r.out, "");
 }
@@ -237,18 +237,17 @@ TEST_F(DownloadSerial, ARefusedReadRequestAsksTheOperatorToResetTheDevice) {
       StartSim(Transport::kSerial, {"--fault", "reject-request,op=download", "--idle-timeout", "15"});
   test::WriteFileBytes(sim.Store() / "a.txt", "a");
   const auto start = std::chrono::steady_clock::now();
-  const ProcessResult r = Run({"/COM3", FolderSwitch(), "/dn", "a.txt"});
+  const ToolRun r = Run({LinkSwitch(Transport::kSerial), FolderSwitch(), "/dn", "a.txt"});
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_TRUE(r.ExitedWith(0)) << r.Describe() << sim.Log();
-  EXPECT_EQ(r.err, Cp866("Нажмите reset на приборе!\r\n"));
+  EXPECT_TRUE(ShowedBoxes(r, {"Нажмите reset на приборе!"}));
   EXPECT_EQ(r.out, ReadingLine("a.txt"));
   EXPECT_GE(took, 5s);
   EXPECT_EQ(test::ReadFileBytes(Pc("a.txt")), "a");
 }
 
 TEST_F(DownloadSerial, AMissingPortIsALinkFailure) {
-  fs::create_symlink(m_pc / "no-such-device", m_xdg.ComLink(5));
-  const ProcessResult r = Run({"/COM5", FolderSwitch(), "/dn", "a.txt"});
+  const ToolRun r = Run({UnopenablePortSwitch(), FolderSwitch(), "/dn", "a.txt"});
   EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
   EXPECT_EQ(r.out, "");
 }

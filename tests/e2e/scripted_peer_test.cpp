@@ -86,7 +86,7 @@ TEST_F(ScriptedPeer, AFirstFrameShorterThanItsSegmentHeaderFailsTheTransfer) {
   // Frame 1, last: 6 payload bytes, one short of header and trailing byte.
   plc.ServeRead(WithChecksum("\xAA\xAA\x06\x00\x01\x00\x00\x01\x00\x00\x00\x00\x00\x00"s));
   test::WriteFileBytes(Pc("a.txt"), "kept");
-  const ProcessResult r = Run({"/TCP" + test::TestAddress(), FolderSwitch(), "/dn", "a.txt"});
+  const ToolRun r = Run({"/TCP" + test::TestAddress(), FolderSwitch(), "/dn", "a.txt"});
   EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
   EXPECT_TRUE(plc.ClosedByPc());
   EXPECT_EQ(test::ReadFileBytes(Pc("a.txt")), "kept");
@@ -97,7 +97,7 @@ TEST_F(ScriptedPeer, ASegmentWithoutAFrameNumberedOneFailsTheTransfer) {
   ScriptedController plc(test::TestAddress());
   ASSERT_TRUE(plc.Listening());
   plc.ServeRead(WithChecksum("\xAA\xAA\x0A\x00\x02\x00\x00\x01" "0123456789"s));
-  const ProcessResult r = Run({"/TCP" + test::TestAddress(), FolderSwitch(), "/dn", "a.txt"});
+  const ToolRun r = Run({"/TCP" + test::TestAddress(), FolderSwitch(), "/dn", "a.txt"});
   EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
   EXPECT_TRUE(plc.ClosedByPc());
   EXPECT_FALSE(fs::exists(Pc("a.txt")));

@@ -29,10 +29,10 @@ using Upload = OverEachLink;
 TEST_P(Upload, AFileThatFitsTheHeaderFrameTravelsInIt) {
   SimProcess& sim = StartSim();
   test::WriteFileBytes(Pc("a.txt"), "abc");
-  const ProcessResult r = Run({LinkSwitch(), FolderSwitch(), "/up", "a.txt"});
+  const ToolRun r = Run({LinkSwitch(), FolderSwitch(), "/up", "a.txt"});
   EXPECT_TRUE(r.ExitedWith(0)) << r.Describe();
   EXPECT_EQ(r.out, WritingLine("a.txt")) << "no escape sequences when captured";
-  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(ShowedBoxes(r, {}));
   EXPECT_EQ(test::ReadFileBytes(sim.Store() / "a.txt"), "abc");
   const auto frames = ReceivedFrames(sim.Log());
   ASSERT_EQ(frames.size(), 1u) << sim.Log();
@@ -43,7 +43,7 @@ TEST_P(Upload, AFileThatFitsTheHeaderFrameTravelsInIt) {
 TEST_P(Upload, AnEmptyFileIsAHeaderFrameAlone) {
   SimProcess& sim = StartSim();
   test::WriteFileBytes(Pc("ab.txt"), "");
-  const ProcessResult r = Run({LinkSwitch(), FolderSwitch(), "/up", "ab.txt"});
+  const ToolRun r = Run({LinkSwitch(), FolderSwitch(), "/up", "ab.txt"});
   EXPECT_TRUE(r.ExitedWith(0)) << r.Describe();
   EXPECT_EQ(r.out, WritingLine("ab.txt"));
   EXPECT_EQ(test::ReadFileBytes(sim.Store() / "ab.txt"), "");
@@ -58,7 +58,7 @@ TEST_P(Upload, OneByteMoreThanTheHeaderFrameHoldsNeedsABlock) {
   SimProcess& sim = StartSim();
   const std::string data = test::PatternBytes(117);  // 6 + 6 + 117 = 129
   test::WriteFileBytes(Pc("a.txt"), data);
-  const ProcessResult r = Run({LinkSwitch(), FolderSwitch(), "/up", "a.txt"});
+  const ToolRun r = Run({LinkSwitch(), FolderSwitch(), "/up", "a.txt"});
   EXPECT_TRUE(r.ExitedWith(0)) << r.Describe();
   EXPECT_EQ(test::ReadFileBytes(sim.Store() / "a.txt"), data);
   const auto frames = ReceivedFrames(sim.Log());
@@ -73,7 +73,7 @@ TEST_P(Upload, AFullFirstSegmentSetsTheSizeFlag) {
   SimProcess& sim = StartSim();
   const std::string data = test::PatternBytes(4500, 2);
   test::WriteFileBytes(Pc("a.txt"), data);
-  const ProcessResult r = Run({LinkSwitch(), FolderSwitch(), "/up", "a.txt"});
+  const ToolRun r = Run({LinkSwitch(), FolderSwitch(), "/up", "a.txt"});
   EXPECT_TRUE(r.ExitedWith(0)) << r.Describe();
   EXPECT_EQ(test::ReadFileBytes(sim.Store() / "a.txt"), data);
   const auto frames = ReceivedFrames(sim.Log());
@@ -86,7 +86,7 @@ TEST_P(Upload, TheSecondSegmentIsNumberedFromOneAndStartsWithItsHeader) {
   SimProcess& sim = StartSim();
   const std::string data = test::PatternBytes(9000, 3);
   test::WriteFileBytes(Pc("a.txt"), data);
-  const ProcessResult r = Run({LinkSwitch(), FolderSwitch(), "/up", "a.txt"});
+  const ToolRun r = Run({LinkSwitch(), FolderSwitch(), "/up", "a.txt"});
   EXPECT_TRUE(r.ExitedWith(0)) << r.Describe();
   EXPECT_EQ(test::ReadFileBytes(sim.Store() / "a.txt"), data);
   std::vector<int> expected;
@@ -107,7 +107,7 @@ TEST_P(Upload, SeveralSegmentsAndSeveralFilesArriveWhole) {
   test::WriteFileBytes(Pc("big.bin"), big);
   test::WriteFileBytes(Pc("small.bin"), small);
   test::WriteFileBytes(Pc("empty.bin"), "");
-  const ProcessResult r =
+  const ToolRun r =
       Run({LinkSwitch(), FolderSwitch(), "/up", "big.bin", "small.bin", "empty.bin"}, 60s);
   EXPECT_TRUE(r.ExitedWith(0)) << r.Describe();
   EXPECT_EQ(r.out, WritingLine("big.bin") + WritingLine("small.bin") + WritingLine("empty.bin"));
@@ -121,14 +121,14 @@ TEST_P(Upload, AMissingPcFileEndsTheListAtItsPosition) {
   test::WriteFileBytes(Pc("a.txt"), "a");
   test::WriteFileBytes(Pc("c.txt"), "c");
   fs::create_directory(Pc("dir.txt"));
-  const ProcessResult r = Run({LinkSwitch(), FolderSwitch(), "/up", "a.txt", "none.txt", "c.txt"});
+  const ToolRun r = Run({LinkSwitch(), FolderSwitch(), "/up", "a.txt", "none.txt", "c.txt"});
   EXPECT_TRUE(r.ExitedWith(2)) << r.Describe();
   EXPECT_EQ(r.out, WritingLine("a.txt"));
   EXPECT_TRUE(fs::exists(sim.Store() / "a.txt"));
   EXPECT_FALSE(fs::exists(sim.Store() / "c.txt"));
 
   // A folder is no file to read.
-  const ProcessResult d = Run({LinkSwitch(), FolderSwitch(), "/up", "dir.txt", "c.txt"});
+  const ToolRun d = Run({LinkSwitch(), FolderSwitch(), "/up", "dir.txt", "c.txt"});
   EXPECT_TRUE(d.ExitedWith(1)) << d.Describe();
   EXPECT_FALSE(fs::exists(sim.Store() / "c.txt"));
 }
@@ -138,12 +138,12 @@ TEST_P(Upload, ThePathIsFolderPlusEntryAndTheNameItsLastPart) {
   fs::create_directory(Pc("sub"));
   test::WriteFileBytes(Pc("sub") / "a.txt", "from sub");
   test::WriteFileBytes(Pc("b.txt"), "from cwd");
-  const ProcessResult r = Run({LinkSwitch(), FolderSwitch(), "/up", "sub\\a.txt"});
+  const ToolRun r = Run({LinkSwitch(), FolderSwitch(), "/up", "sub\\a.txt"});
   EXPECT_TRUE(r.ExitedWith(0)) << r.Describe();
   EXPECT_EQ(r.out, WritingLine("a.txt"));
   EXPECT_EQ(test::ReadFileBytes(sim.Store() / "a.txt"), "from sub");
   // Without /FLDR the working folder is the PC folder.
-  const ProcessResult c = Run({LinkSwitch(), "/up", "b.txt"});
+  const ToolRun c = Run({LinkSwitch(), "/up", "b.txt"});
   EXPECT_TRUE(c.ExitedWith(0)) << c.Describe();
   EXPECT_EQ(test::ReadFileBytes(sim.Store() / "b.txt"), "from cwd");
 }
@@ -154,7 +154,7 @@ TEST_P(Upload, ANameTooLongForTheHeaderFrameIsRefusedAndTheListGoesOn) {
   const std::string tooLong = std::string(118, 'g') + ".txt";  // 122 bytes
   test::WriteFileBytes(Pc(fits), "fits");
   test::WriteFileBytes(Pc(tooLong), "too long");
-  const ProcessResult r = Run({LinkSwitch(), FolderSwitch(), "/up", tooLong, fits});
+  const ToolRun r = Run({LinkSwitch(), FolderSwitch(), "/up", tooLong, fits});
   EXPECT_TRUE(r.ExitedWith(1)) << r.Describe();
   EXPECT_EQ(r.out, Cp866("Слишком длинное имя файла: ") + tooLong + "\r\n" + WritingLine(fits));
   EXPECT_EQ(test::ReadFileBytes(sim.Store() / fits), "fits");
@@ -167,7 +167,7 @@ TEST_P(Upload, RejectedAndMisnumberedAcknowledgementsAreAnsweredByResending) {
                               "stale-ack,op=upload,frame=4"});
   const std::string data = test::PatternBytes(1000, 6);
   test::WriteFileBytes(Pc("a.bin"), data);
-  const ProcessResult r = Run({LinkSwitch(), FolderSwitch(), "/up", "a.bin"});
+  const ToolRun r = Run({LinkSwitch(), FolderSwitch(), "/up", "a.bin"});
   EXPECT_TRUE(r.ExitedWith(0)) << r.Describe() << sim.Log();
   EXPECT_EQ(test::ReadFileBytes(sim.Store() / "a.bin"), data);
   const std::vector<int> expected{1, 2, 2, 2, 3, 3, 4, 4, 5, 6, 7, 8};
@@ -179,7 +179,7 @@ TEST_P(Upload, AFrameSentFourTimesInVainFailsThatFileAndTheListGoesOn) {
   const std::string data = test::PatternBytes(1000, 7);
   test::WriteFileBytes(Pc("a.bin"), data);
   test::WriteFileBytes(Pc("b.txt"), "b");
-  const ProcessResult r = Run({LinkSwitch(), FolderSwitch(), "/up", "a.bin", "b.txt"});
+  const ToolRun r = Run({LinkSwitch(), FolderSwitch(), "/up", "a.bin", "b.txt"});
   // The failed file's position, not success, after the rest of the list.
   EXPECT_TRUE(r.ExitedWith(1)) << r.Describe();
   EXPECT_EQ(r.out, Cp866("Запись файла: a.bin   0%") + WritingLine("b.txt"));
@@ -196,7 +196,7 @@ TEST_P(Upload, ASilentControllerEndsTheTransferWithinItsBound) {
   test::WriteFileBytes(Pc("a.bin"), test::PatternBytes(1000));
   test::WriteFileBytes(Pc("b.txt"), "b");
   const auto start = std::chrono::steady_clock::now();
-  const ProcessResult r = Run({LinkSwitch(), FolderSwitch(), "/up", "a.bin", "b.txt"});
+  const ToolRun r = Run({LinkSwitch(), FolderSwitch(), "/up", "a.bin", "b.txt"});
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
   EXPECT_GT(took, 6s);
@@ -212,14 +212,14 @@ using UploadTcp = E2eTest;
 TEST_F(UploadTcp, AClosedConnectionIsALinkFailure) {
   SimProcess& sim = StartSim(Transport::kTcp, {"--fault", "close,op=upload,at=frame-ack,frame=2"});
   test::WriteFileBytes(Pc("a.bin"), test::PatternBytes(1000));
-  const ProcessResult r = Run({sim.TcpSwitch(), FolderSwitch(), "/up", "a.bin"});
+  const ToolRun r = Run({sim.TcpSwitch(), FolderSwitch(), "/up", "a.bin"});
   EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
   EXPECT_FALSE(fs::exists(sim.Store() / "a.bin"));
 }
 
 TEST_F(UploadTcp, NoControllerIsALinkFailure) {
   test::WriteFileBytes(Pc("a.txt"), "abc");
-  const ProcessResult r = Run({"/TCP" + test::TestAddress(), FolderSwitch(), "/up", "a.txt"});
+  const ToolRun r = Run({"/TCP" + test::TestAddress(), FolderSwitch(), "/up", "a.txt"});
   EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
   EXPECT_EQ(r.out, "");
 }
@@ -230,7 +230,7 @@ TEST_F(UploadTcp, AFailedFirstFileSendsTheWholeListOverTheSerialLine) {
   const std::string a = test::PatternBytes(1000, 8);
   test::WriteFileBytes(Pc("a.bin"), a);
   test::WriteFileBytes(Pc("b.txt"), "b");
-  const ProcessResult r = Run({"/COM3", tcp.TcpSwitch(), FolderSwitch(), "/up", "a.bin", "b.txt"});
+  const ToolRun r = Run({LinkSwitch(Transport::kSerial), tcp.TcpSwitch(), FolderSwitch(), "/up", "a.bin", "b.txt"});
   EXPECT_TRUE(r.ExitedWith(0)) << r.Describe();
   EXPECT_EQ(test::ReadFileBytes(serial.Store() / "a.bin"), a);
   EXPECT_EQ(test::ReadFileBytes(serial.Store() / "b.txt"), "b");
@@ -242,8 +242,8 @@ TEST_F(UploadTcp, ALaterFileThatFailsStopsTheListAtItsPosition) {
   test::WriteFileBytes(Pc("a.txt"), "a");
   test::WriteFileBytes(Pc("b.bin"), test::PatternBytes(1000));
   test::WriteFileBytes(Pc("c.txt"), "c");
-  const ProcessResult r =
-      Run({tcp.TcpSwitch(), "/COM3", FolderSwitch(), "/up", "a.txt", "b.bin", "c.txt"});
+  const ToolRun r =
+      Run({tcp.TcpSwitch(), LinkSwitch(Transport::kSerial), FolderSwitch(), "/up", "a.txt", "b.bin", "c.txt"});
   EXPECT_TRUE(r.ExitedWith(2)) << r.Describe();
   EXPECT_TRUE(fs::exists(tcp.Store() / "a.txt"));
   EXPECT_FALSE(fs::exists(tcp.Store() / "c.txt"));
@@ -254,7 +254,7 @@ TEST_F(UploadTcp, AClosingPollThatIsNeverAnsweredGivesUp) {
   SimProcess& tcp = StartSim(Transport::kTcp, {"--fault", "reject,op=upload,at=poll-answer,times=always",
                                                "--idle-timeout", "40"});
   test::WriteFileBytes(Pc("a.txt"), "abc");
-  const ProcessResult r = Run({tcp.TcpSwitch(), FolderSwitch(), "/up", "a.txt"}, 75s);
+  const ToolRun r = Run({tcp.TcpSwitch(), FolderSwitch(), "/up", "a.txt"}, 75s);
   EXPECT_FALSE(r.timedOut) << r.Describe();
   // Code 3 for the first file: skipped (no serial port), the run ends with its position.
   EXPECT_TRUE(r.ExitedWith(1)) << r.Describe();

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "link/link_error.h"
+#include "ops/exchange.h"
 #include "platform/console.h"
 #include "text/console_text.h"
 #include "text/messages.h"
@@ -11,13 +12,6 @@
 namespace cabrix {
 
 namespace {
-
-// Serial time-outs of a command exchange; a TCP receive is bounded the same way.
-constexpr std::uint32_t kReadIntervalMs = 200;
-constexpr std::uint32_t kReadMultiplierMs = 20;
-constexpr std::uint32_t kReadConstantMs = 2000;
-constexpr std::uint32_t kWriteMultiplierMs = 1;
-constexpr std::uint32_t kWriteConstantMs = 5000;
 
 // The first frame of a reply starts with a preamble that is not part of the text.
 constexpr std::size_t kReplyPreamble = 7;
@@ -86,8 +80,7 @@ bool CCommandLink::RunSerial() {
   m_text.clear();
   try {
     m_hPort = OpenSerial(m_port);
-    ConfigureSerial(m_hPort, kWriteConstantMs, kWriteMultiplierMs, kReadMultiplierMs,
-                    kReadIntervalMs, kReadConstantMs);
+    ConfigureFor(*this, m_hPort, kCommandTimeouts);
     PurgeSerial(m_hPort);
     CSerialChannel channel(*this, m_hPort);
     Exchange(channel, true);
@@ -105,7 +98,7 @@ bool CCommandLink::RunSerial() {
 
 bool CCommandLink::RunTcp(const platform::Ipv4Address& address) {
   m_text.clear();
-  SetReceiveBound(kReadMultiplierMs, kReadConstantMs);
+  SetReceiveBound(kCommandTimeouts.readMultiplier, kCommandTimeouts.readConstant);
   m_socket = ConnectTcp(PLC_PORT, address);
   if (!m_socket.IsOpen()) {
     ReleaseRequest();

@@ -14,12 +14,6 @@ namespace cabrix {
 
 namespace {
 
-constexpr std::uint32_t kReadIntervalMs = 200;
-constexpr std::uint32_t kReadMultiplierMs = 10;
-constexpr std::uint32_t kReadConstantMs = 20000;
-constexpr std::uint32_t kWriteMultiplierMs = 1;
-constexpr std::uint32_t kWriteConstantMs = 20000;
-
 constexpr int kMaxRequestSendings = 3;
 constexpr auto kAfterResetPause = std::chrono::milliseconds(5000);
 
@@ -90,8 +84,7 @@ int CDownloadLink::DownloadFile() {
   if (RefuseLongName(m_name)) return kTransferNameTooLong;
   try {
     m_hPort = OpenSerial(m_port);
-    ConfigureSerial(m_hPort, kWriteConstantMs, kWriteMultiplierMs, kReadMultiplierMs,
-                    kReadIntervalMs, kReadConstantMs);
+    ConfigureFor(*this, m_hPort, kDownloadTimeouts);
     CSerialChannel channel(*this, m_hPort);
     return Transfer(channel, true);
   } catch (const CLinkError& error) {
@@ -102,7 +95,7 @@ int CDownloadLink::DownloadFile() {
 
 int CDownloadLink::DownloadFile(const platform::Ipv4Address& address) {
   if (RefuseLongName(m_name)) return kTransferNameTooLong;
-  SetReceiveBound(kReadMultiplierMs, kReadConstantMs);
+  SetReceiveBound(kDownloadTimeouts.readMultiplier, kDownloadTimeouts.readConstant);
   m_socket = ConnectTcp(PLC_PORT, address);
   if (!m_socket.IsOpen()) return kLinkCannotOpen;
   try {

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "link/link_error.h"
+#include "link/plc_link.h"
 
 namespace cabrix {
 
@@ -16,6 +17,25 @@ enum TransferCode : int {
   kTransferNameTooLong = 113,  // the name does not fit into the request frame
   kTransferPcFileIo = 114,     // reading or writing the PC file failed
 };
+
+// The serial time-outs of one kind of exchange, in milliseconds. A TCP receive of the same
+// exchange is bounded by the same read total.
+struct CExchangeTimeouts {
+  std::uint32_t readInterval;
+  std::uint32_t readMultiplier;
+  std::uint32_t readConstant;
+  std::uint32_t writeMultiplier;
+  std::uint32_t writeConstant;
+};
+inline constexpr CExchangeTimeouts kCommandTimeouts{200, 20, 2000, 1, 5000};
+inline constexpr CExchangeTimeouts kUploadTimeouts{200, 20, 7000, 1, 5000};
+inline constexpr CExchangeTimeouts kDownloadTimeouts{200, 10, 20000, 1, 20000};
+
+// ConfigureSerial with an exchange's time-outs.
+inline void ConfigureFor(CPlcLink& link, platform::SerialPort& port, const CExchangeTimeouts& t) {
+  link.ConfigureSerial(port, t.writeConstant, t.writeMultiplier, t.readMultiplier, t.readInterval,
+                       t.readConstant);
+}
 
 // The loops in which the PC polls the controller until it answers "accepted" have no count of
 // their own; each is bounded by this much time, after which the transfer fails with code 3.

@@ -13,12 +13,6 @@ namespace cabrix {
 
 namespace {
 
-constexpr std::uint32_t kReadIntervalMs = 200;
-constexpr std::uint32_t kReadMultiplierMs = 20;
-constexpr std::uint32_t kReadConstantMs = 7000;
-constexpr std::uint32_t kWriteMultiplierMs = 1;
-constexpr std::uint32_t kWriteConstantMs = 5000;
-
 constexpr int kMaxSendings = 4;
 constexpr std::size_t kSegmentHeaderSize = 4;  // 30 01 and the segment's byte count
 constexpr std::size_t kHeaderFrameRoom = kMaxPayload - 6;  // name area and data after the parameters
@@ -85,8 +79,7 @@ void CUploadLink::UploadFile(const std::string& path) {
   RefuseLongName(NameOfPath(path));
   try {
     m_hPort = OpenSerial(m_port);
-    ConfigureSerial(m_hPort, kWriteConstantMs, kWriteMultiplierMs, kReadMultiplierMs,
-                    kReadIntervalMs, kReadConstantMs);
+    ConfigureFor(*this, m_hPort, kUploadTimeouts);
     CSerialChannel channel(*this, m_hPort);
     Transfer(channel, path, true);
     m_hPort.Close();
@@ -100,7 +93,7 @@ void CUploadLink::UploadFile(const std::string& path) {
 
 void CUploadLink::UploadFile(const std::string& path, const platform::Ipv4Address& address) {
   RefuseLongName(NameOfPath(path));
-  SetReceiveBound(kReadMultiplierMs, kReadConstantMs);
+  SetReceiveBound(kUploadTimeouts.readMultiplier, kUploadTimeouts.readConstant);
   m_socket = ConnectTcp(PLC_PORT, address);
   if (!m_socket.IsOpen()) throw CLinkError(kLinkCannotOpen);
   try {

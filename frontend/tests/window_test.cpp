@@ -8,6 +8,7 @@
 #include "msgbox.h"
 
 #include "qt_env.h"
+#include "window_operator.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -28,42 +29,6 @@
 
 namespace {
 
-struct Box {
-    TMsgDlgType type;
-    QString text;
-    bool operator==(const Box &o) const { return type == o.type && text == o.text; }
-};
-
-void PrintTo(const Box &b, std::ostream *os)
-{
-    static const char *kinds[] = {"error", "question", "notice"};
-    *os << kinds[static_cast<int>(b.type)] << ": " << b.text.toStdString();
-}
-
-Box Error(const QString &t) { return {TMsgDlgType::mtError, t}; }
-Box Question(const QString &t) { return {TMsgDlgType::mtConfirmation, t}; }
-Box Notice(const QString &t) { return {TMsgDlgType::mtInformation, t}; }
-
-QStringList Items(const QListWidget *list)
-{
-    QStringList items;
-    for (int i = 0; i < list->count(); ++i)
-        items.append(list->item(i)->text());
-    return items;
-}
-
-void Enter(QWidget *w)
-{
-    QFocusEvent focus(QEvent::FocusIn);
-    QApplication::sendEvent(w, &focus);
-}
-
-void Select(QListWidget *list, const QString &text)
-{
-    const QList<QListWidgetItem *> found = list->findItems(text, Qt::MatchExactly);
-    ASSERT_EQ(found.size(), 1) << text.toStdString();
-    list->setCurrentItem(found.front());
-}
 
 class WindowTest : public ::testing::Test {
 protected:
@@ -80,33 +45,10 @@ protected:
         SetToolFolderOverride(tools);
         savedCwd = QDir::currentPath();
         QDir::setCurrent(pc);
-        SetMessageDlgHook([this](const QString &text, TMsgDlgType type) {
-            boxes.push_back({type, text});
-            if (type != TMsgDlgType::mtConfirmation)
-                return static_cast<int>(mrOk);
-            if (answers.empty())
-                return static_cast<int>(mrCancel);
-            const int answer = answers.front();
-            answers.pop_front();
-            return answer;
-        });
-        SetShowModalHook([this](QDialog &form) {
-            modalShown.push_back(form.objectName());
-            return static_cast<int>(mrOk);
-        });
     }
 
     void TearDown() override
     {
-        delete Form3;
-        delete Form2;
-        delete Form1;
-        Form1 = nullptr;
-        Form2 = nullptr;
-        Form3 = nullptr;
-        SetMessageDlgHook({});
-        SetShowModalHook({});
-        SetToolFolderOverride(QString());
         QDir::setCurrent(savedCwd);
     }
 
@@ -143,9 +85,11 @@ protected:
     QString tools;
     QString pc;
     QString savedCwd;
-    std::vector<Box> boxes;
-    std::deque<int> answers;
-    std::vector<QString> modalShown;
+    // Declared last, so the forms go before the folders they show.
+    WindowOperator op;
+    std::vector<Box> &boxes = op.boxes;
+    std::deque<int> &answers = op.answers;
+    std::vector<QString> &modalShown = op.modalShown;
 };
 
 TEST_F(WindowTest, ControlsCarryTheirNamesCaptionsAndPlaces)

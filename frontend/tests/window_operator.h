@@ -1,0 +1,101 @@
+// For tests that drive the main window: what a message box showed, list helpers, and an
+// operator that answers every box and modal form through the window's seams.
+#pragma once
+
+#include "Unit1.h"
+#include "Unit2.h"
+#include "Unit3.h"
+#include "cabrix.h"
+#include "msgbox.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QFocusEvent>
+#include <QListWidget>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <ostream>
+#include <vector>
+
+struct Box {
+    TMsgDlgType type;
+    QString text;
+    bool operator==(const Box &o) const { return type == o.type && text == o.text; }
+};
+
+inline void PrintTo(const Box &b, std::ostream *os)
+{
+    static const char *kinds[] = {"error", "question", "notice"};
+    *os << kinds[static_cast<int>(b.type)] << ": " << b.text.toStdString();
+}
+
+inline Box Error(const QString &t) { return {TMsgDlgType::mtError, t}; }
+inline Box Question(const QString &t) { return {TMsgDlgType::mtConfirmation, t}; }
+inline Box Notice(const QString &t) { return {TMsgDlgType::mtInformation, t}; }
+
+inline QStringList Items(const QListWidget *list)
+{
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i)
+        items.append(list->item(i)->text());
+    return items;
+}
+
+// Gives the widget the focus event the window watches to know which list the operator is in.
+inline void Enter(QWidget *w)
+{
+    QFocusEvent focus(QEvent::FocusIn);
+    QApplication::sendEvent(w, &focus);
+}
+
+inline void Select(QListWidget *list, const QString &text)
+{
+    const QList<QListWidgetItem *> found = list->findItems(text, Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1) << text.toStdString();
+    list->setCurrentItem(found.front());
+}
+
+// Stands in for the operator: records every message box and modal form the window shows,
+// answers questions from `answers` (Cancel once it is empty) and everything else with OK. When
+// it goes, the three forms are deleted and the seams cleared.
+class WindowOperator {
+public:
+    WindowOperator()
+    {
+        SetMessageDlgHook([this](const QString &text, TMsgDlgType type) {
+            boxes.push_back({type, text});
+            if (type != TMsgDlgType::mtConfirmation)
+                return static_cast<int>(mrOk);
+            if (answers.empty())
+                return static_cast<int>(mrCancel);
+            const int answer = answers.front();
+            answers.pop_front();
+            return answer;
+        });
+        SetShowModalHook([this](QDialog &form) {
+            modalShown.push_back(form.objectName());
+            return static_cast<int>(mrOk);
+        });
+    }
+    ~WindowOperator()
+    {
+        delete Form3;
+        delete Form2;
+        delete Form1;
+        Form1 = nullptr;
+        Form2 = nullptr;
+        Form3 = nullptr;
+        SetMessageDlgHook({});
+        SetShowModalHook({});
+        SetToolFolderOverride(QString());
+    }
+    WindowOperator(const WindowOperator &) = delete;
+    WindowOperator &operator=(const WindowOperator &) = delete;
+
+    std::vector<Box> boxes;
+    std::deque<int> answers;
+    std::vector<QString> modalShown;
+};

@@ -5,18 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update
-  $sudo apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+bash scripts/deps.sh cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64
 
 build=${BUILD_WIN_DIR:-build-win}
 cmake -S . -B "$build" -G Ninja \

@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
-# Installs what building and testing the project needs, from Debian's packages. Run as root
-# (or with sudo). Does nothing when everything is already there.
+# Installs Debian packages that are missing (as root, or through sudo); does nothing when all are
+# there. Without arguments: what building and testing the project needs. With arguments: those
+# packages (the scripts that need more, such as the Windows build, ask for theirs).
 set -euo pipefail
-packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev qt6-base-dev)
+if [ $# -gt 0 ]; then
+  packages=("$@")
+else
+  packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev qt6-base-dev)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

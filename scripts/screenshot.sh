@@ -23,18 +23,7 @@ esac
 # What the screenshot needs beyond the build: a virtual X server, a way to press keys and
 # buttons in it, a screen grabber, fonts with Cyrillic letters, and one with the metrics of the
 # Arial that the free-space label asks for.
-packages=(xvfb xdotool imagemagick fonts-dejavu-core fonts-liberation2)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update
-  $sudo apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+bash "$root/scripts/deps.sh" xvfb xdotool imagemagick fonts-dejavu-core fonts-liberation2
 
 "$root/scripts/deps.sh"
 cmake -S "$root" -B "$build" -G Ninja >/dev/null

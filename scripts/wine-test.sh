@@ -7,11 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if ! command -v socat >/dev/null; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends socat
-fi
+bash scripts/deps.sh socat
 
 bash scripts/build-win.sh -DCABRIX_WINE_TESTS=ON
 cmake --build "${BUILD_WIN_DIR:-build-win}" --target platform_win_tests -j 2

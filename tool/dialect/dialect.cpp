@@ -20,16 +20,6 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
-// The folder of /FLDR"...", read as the console tool reads it.
-std::string FolderOf(std::string_view arg) {
-  std::string_view folder = arg.substr(5);
-  while (!folder.empty() && folder.back() == '"') folder.remove_suffix(1);
-  while (!folder.empty() && folder.front() == '"') folder.remove_prefix(1);
-  std::string result(folder);
-  if (!result.empty() && result.back() != '\\') result.push_back('\\');
-  return result;
-}
-
 bool IsLinkFailure(int code) {
   return code == kLinkNoData || code == kLinkCannotOpen || code == kLinkCallFailed;
 }
@@ -168,7 +158,7 @@ std::optional<Job> ParseCommandLine(const std::vector<std::string>& args) {
       job.comPort = *port;
       ++links;
     } else if (StartsWith(arg, "/FLDR")) {
-      job.folder = FolderOf(arg);
+      job.folder = FolderOfSwitch(arg);
     } else if (arg == "/dir") {
       job.action = Action::kDir;
     } else if (arg == "/info") {

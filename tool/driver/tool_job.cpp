@@ -36,14 +36,10 @@ void CToolJob::ParseComArg(std::string_view arg) {
 }
 
 void CToolJob::ParseFolderArg(std::string_view arg) {
-  std::string_view folder = arg.substr(5);  // after "/FLDR"
-  if (folder.empty()) return;
-  while (!folder.empty() && folder.back() == '"') folder.remove_suffix(1);
-  while (!folder.empty() && folder.front() == '"') folder.remove_prefix(1);
-  // A value of nothing but double quotes names no folder: the earlier one stays.
-  if (folder.empty()) return;
-  m_folder = std::string(folder);
-  if (m_folder.back() != '\\') m_folder.push_back('\\');
+  // A value of nothing but double quotes names no folder: the earlier one stays, as it does for
+  // the bare switch.
+  std::string folder = FolderOfSwitch(arg);
+  if (!folder.empty()) m_folder = std::move(folder);
 }
 
 void CToolJob::PrintHelp() const {

@@ -1,5 +1,7 @@
 #include "text/scan.h"
 
+#include <algorithm>
+
 namespace cabrix {
 
 std::optional<std::int32_t> ScanDecimal(std::string_view text, std::size_t& pos) {
@@ -23,6 +25,15 @@ std::optional<std::int32_t> ScanDecimal(std::string_view text, std::size_t& pos)
   if (negative) value = 0u - value;
   pos = i;
   return static_cast<std::int32_t>(value);
+}
+
+std::string FolderOfSwitch(std::string_view arg) {
+  std::string_view folder = arg.substr(std::min<std::size_t>(5, arg.size()));
+  while (!folder.empty() && folder.back() == '"') folder.remove_suffix(1);
+  while (!folder.empty() && folder.front() == '"') folder.remove_prefix(1);
+  std::string result(folder);
+  if (!result.empty() && result.back() != '\\') result.push_back('\\');
+  return result;
 }
 
 }  // namespace cabrix

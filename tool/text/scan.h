@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace cabrix {
@@ -13,5 +14,10 @@ namespace cabrix {
 // after the number. nullopt when no digit can be read. Values beyond 32 bits wrap, keeping their
 // low bits.
 std::optional<std::int32_t> ScanDecimal(std::string_view text, std::size_t& pos);
+
+// The folder of a /FLDR switch: what follows the five characters "/FLDR", with the double
+// quotes at its end and then those at its start removed, and a backslash appended when it does
+// not end in one. Empty when nothing but quotes (or nothing at all) follows the switch.
+std::string FolderOfSwitch(std::string_view arg);
 
 }  // namespace cabrix

@@ -65,10 +65,12 @@ IncomingFile::IncomingFile(IncomingFile&& o) noexcept
       m_backupName(std::move(o.m_backupName)),
       m_name(std::move(o.m_name)),
       m_fd(std::move(o.m_fd)),
+      m_pending(std::move(o.m_pending)),
       m_size(o.m_size),
       m_state(std::exchange(o.m_state, State::kCommitted)) {}
 
 IncomingFile::~IncomingFile() {
+  if (m_state == State::kPublished) Flush();  // it keeps its name, so it keeps its data
   m_fd.Reset();
   if (m_state == State::kWriting) ::unlinkat(m_dirFd, m_tempName.c_str(), 0);
   DropBackup();
@@ -80,19 +82,27 @@ void IncomingFile::DropBackup() {
 }
 
 bool IncomingFile::Append(std::span<const std::uint8_t> data) {
+  constexpr std::size_t kFlushAt = 64 * 1024;
+  m_pending.insert(m_pending.end(), data.begin(), data.end());
+  m_size += data.size();
+  return m_pending.size() < kFlushAt || Flush();
+}
+
+bool IncomingFile::Flush() {
   std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(m_fd.Get(), data.data() + done, data.size() - done);
+  while (done < m_pending.size()) {
+    const ssize_t n = ::write(m_fd.Get(), m_pending.data() + done, m_pending.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     done += static_cast<std::size_t>(n);
   }
-  m_size += data.size();
+  m_pending.clear();
   return true;
 }
 
 bool IncomingFile::Publish(const std::string& name) {
   if (m_state != State::kWriting || CheckName(name) != NameCheck::kOk) return false;
+  if (!Flush()) return false;
   // Keep an older file of that name aside (a second link to it) until the name is final.
   const std::string backup = m_tempName + "-old";
   ::unlinkat(m_dirFd, backup.c_str(), 0);
@@ -122,7 +132,7 @@ bool IncomingFile::Commit(const std::string& name) {
   // is flushed once, before the name when the file has none yet, rather than after every
   // segment of a long file.
   if (m_state == State::kCommitted) return false;
-  if (::fsync(m_fd.Get()) != 0) return false;
+  if (!Flush() || ::fsync(m_fd.Get()) != 0) return false;
   if (m_state == State::kWriting && !Publish(name)) return false;
   if (m_state != State::kPublished || name != m_name) return false;
   DropBackup();

@@ -53,7 +53,10 @@ class IncomingFile {
   IncomingFile(const IncomingFile&) = delete;
   IncomingFile& operator=(const IncomingFile&) = delete;
 
+  // Takes data in; it reaches the file by the next Flush, Publish or Commit at the latest.
   bool Append(std::span<const std::uint8_t> data);
+  // Writes out what Append has gathered; false when the write fails.
+  bool Flush();
   std::uint64_t Size() const { return m_size; }
   const std::string& TempName() const { return m_tempName; }
   // Gives the file `name`, replacing a file of that name, which is kept aside.
@@ -73,6 +76,7 @@ class IncomingFile {
   std::string m_backupName;  // the older file of the same name while published, or empty
   std::string m_name;
   UniqueFd m_fd;
+  std::vector<std::uint8_t> m_pending;  // appended, not yet written: one write per segment
   std::uint64_t m_size = 0;
   State m_state = State::kWriting;
 };

@@ -197,5 +197,34 @@ TEST(Store, ListsFilesOnlyAndKeepsHalfFilesOutOfSight) {
   EXPECT_EQ(store.Delete("../b"), FileStore::DeleteResult::kFailed);
 }
 
+// Appended data is gathered and written in one go: whatever path the name takes (provisional,
+// taken back, kept by a file destroyed while provisionally named), the file under a name must
+// hold every byte appended before it.
+TEST(Store, ANamedFileHoldsEverythingAppendedBeforeIt) {
+  TempDir dir("plcsim-store");
+  FileStore store(dir.Str());
+  WriteFileBytes(dir / "p", "older");
+  const std::uint8_t one[] = {'1', '2'}, two[] = {'3'};
+  {
+    auto incoming = store.BeginIncoming();
+    ASSERT_TRUE(incoming);
+    ASSERT_TRUE(incoming->Append(one));
+    ASSERT_TRUE(incoming->Publish("p"));
+    EXPECT_EQ(cabrix::test::ReadFileBytes(dir / "p"), "12");
+    ASSERT_TRUE(incoming->Withdraw());
+    EXPECT_EQ(cabrix::test::ReadFileBytes(dir / "p"), "older") << "the older file is back";
+    ASSERT_TRUE(incoming->Append(two));
+    ASSERT_TRUE(incoming->Publish("p"));
+    ASSERT_TRUE(incoming->Append(one));  // more data after a provisional name, then the end
+  }
+  EXPECT_EQ(cabrix::test::ReadFileBytes(dir / "p"), "12312");
+  const std::vector<std::uint8_t> big(200 * 1024, 0x5A);
+  auto incoming = store.BeginIncoming();
+  ASSERT_TRUE(incoming->Append(big));
+  ASSERT_TRUE(incoming->Append(two));
+  ASSERT_TRUE(incoming->Commit("q"));
+  EXPECT_EQ(fs::file_size(dir / "q"), big.size() + 1);
+}
+
 }  // namespace
 }  // namespace plcsim

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -120,6 +121,28 @@ TEST_F(TcpSocketTest, SilentPeerTimesOutWithinTheBound) {
   const auto elapsed = MsSince(start);
   EXPECT_GE(elapsed, 145);
   EXPECT_LT(elapsed, 1500);
+}
+
+// The socket keeps the shortest bound it was given as its own receive time-out; a later, longer
+// bound must still be waited out whole, and data arriving late within it must still be taken.
+TEST_F(TcpSocketTest, ALongerBoundAfterAShortOneIsWaitedOutWhole) {
+  std::uint8_t in[8];
+  EXPECT_EQ(m_socket.Receive(in, milliseconds(40)).status, TcpSocket::RecvStatus::kTimedOut);
+  auto start = Clock::now();
+  EXPECT_EQ(m_socket.Receive(in, milliseconds(300)).status, TcpSocket::RecvStatus::kTimedOut);
+  EXPECT_GE(MsSince(start), 295);
+
+  std::thread late([this] {
+    std::this_thread::sleep_for(milliseconds(150));
+    const std::uint8_t ack[6] = {0x55, 0x55, 0x0A, 0x00, 0x01, 0x00};
+    ASSERT_EQ(::send(m_peer, ack, sizeof ack, 0), 6);
+  });
+  start = Clock::now();
+  const auto r = m_socket.Receive(in, milliseconds(3000));
+  late.join();
+  EXPECT_EQ(r.status, TcpSocket::RecvStatus::kData);
+  EXPECT_EQ(r.count, 6u);
+  EXPECT_GE(MsSince(start), 100);
 }
 
 TEST_F(TcpSocketTest, ShutdownEndsThePeersStream) {

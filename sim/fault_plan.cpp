@@ -239,12 +239,24 @@ std::vector<std::string> FaultPlan::Summary() const {
 }
 
 std::string DescribeFiring(const FaultSpec& spec, const SiteRef& ref) {
-  std::string s = spec.text + " (firing " + std::to_string(spec.fired);
-  if (spec.times != 0) s += " of " + std::to_string(spec.times);
+  // Appended piece by piece: g++ 12 warns (-Wrestrict, wrongly) about "text" + std::to_string().
+  std::string s = spec.text;
+  s += " (firing ";
+  s += std::to_string(spec.fired);
+  if (spec.times != 0) {
+    s += " of ";
+    s += std::to_string(spec.times);
+  }
   s += ") at ";
   s += OperationName(ref.op);
-  s += " segment " + std::to_string(ref.segment) + " " + SiteName(ref.site);
-  if (ref.frame) s += " " + std::to_string(ref.frame);
+  s += " segment ";
+  s += std::to_string(ref.segment);
+  s += " ";
+  s += SiteName(ref.site);
+  if (ref.frame) {
+    s += " ";
+    s += std::to_string(ref.frame);
+  }
   return s;
 }
 

@@ -19,6 +19,7 @@ struct Header {
   std::string name;
   bool sizeFlag = false;
   std::size_t firstSegment = 0;
+  std::size_t nameArea = 0;  // A
   std::span<const std::uint8_t> data;  // D1
 };
 
@@ -43,6 +44,7 @@ Header ParseHeader(const Unit& frame) {
   if (check != NameCheck::kOk) {
     throw ProtocolError(std::string("write refused: ") + NameCheckText(check));
   }
+  h.nameArea = area;
   h.data = p.subspan(6 + area);
   if (h.sizeFlag ? h.firstSegment != kSegmentBytes : h.firstSegment > kSegmentBytes) {
     throw ProtocolError("first-segment size " + std::to_string(h.firstSegment) +
@@ -148,6 +150,7 @@ class Upload {
         m_name = header->name;
         m_sizeFlag = header->sizeFlag;
         m_segmentExpected = header->firstSegment;
+        m_nameArea = header->nameArea;
         Append(header->data);
         m_lastAccepted = 1;
         m_segmentLast = frame.Last() == 1;
@@ -211,7 +214,15 @@ class Upload {
     if (!m_file->Append(data)) throw ProtocolError("cannot write to the store");
   }
 
-  void CheckSegmentEnd() const {
+  void CheckSegmentEnd() {
+    // A file a little shorter than a segment still has its header announce a whole segment when
+    // the parameters and the name area push it past 4500 bytes: that first segment ends with the
+    // file, at its last frame, and nothing follows it.
+    if (m_segment == 1 && m_sizeFlag && m_segmentLast && m_segmentGot < m_segmentExpected &&
+        6 + m_nameArea + m_segmentGot > kSegmentBytes) {
+      m_segmentExpected = m_segmentGot;
+      return;
+    }
     if (m_segmentLast != (m_segmentGot == m_segmentExpected)) {
       throw ProtocolError("segment " + std::to_string(m_segment) + " ends after " +
                           std::to_string(m_segmentGot) + " of " +
@@ -285,6 +296,7 @@ class Upload {
   std::optional<IncomingFile> m_file;
   std::string m_name;
   bool m_sizeFlag = false;
+  std::size_t m_nameArea = 0;
   int m_segment = 1;
   std::size_t m_segmentExpected = 0;
   std::size_t m_segmentGot = 0;

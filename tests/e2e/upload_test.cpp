@@ -82,6 +82,25 @@ TEST_P(Upload, AFullFirstSegmentSetsTheSizeFlag) {
   EXPECT_EQ(frames.size(), 1u + 35u);  // 116 bytes in the header, 4384 in 35 blocks
 }
 
+// With a five-byte name the parameters and the name area take 12 bytes: from 4489 file bytes on
+// the header announces a whole 4500-byte segment, although the file ends before it is full.
+// The controller must take such a file whole, and only under its name.
+TEST_P(Upload, AFileJustShortOfASegmentIsTakenWhole) {
+  SimProcess& sim = StartSim();
+  for (const int size : {4488, 4489, 4499}) {
+    const std::string data = test::PatternBytes(static_cast<std::size_t>(size), 5);
+    test::WriteFileBytes(Pc("a.txt"), data);
+    const ToolRun r = Run({LinkSwitch(), FolderSwitch(), "/up", "a.txt"});
+    EXPECT_TRUE(r.ExitedWith(0)) << size << ": " << r.Describe();
+    EXPECT_EQ(test::ReadFileBytes(sim.Store() / "a.txt"), data) << size;
+  }
+  const auto frames = ReceivedFrames(sim.Log());
+  ASSERT_FALSE(frames.empty());
+  EXPECT_TRUE(std::any_of(frames.begin(), frames.end(), [](const std::string& f) {
+    return f.size() > 14 && Hex(f.substr(8, 6)) == "2F 01 94 11 06 00";
+  })) << "the size flag was set for 4489 and 4499 bytes";
+}
+
 TEST_P(Upload, TheSecondSegmentIsNumberedFromOneAndStartsWithItsHeader) {
   SimProcess& sim = StartSim();
   const std::string data = test::PatternBytes(9000, 3);

@@ -1,6 +1,6 @@
 // Replies that the simulator never sends, from a scripted controller on the test's own loopback
-// address: a download segment whose first frame is shorter than its segment header, and a
-// segment without a frame numbered 1.
+// address: a download segment whose first frame is shorter than its segment header, a segment
+// without a frame numbered 1, a frame sent twice and a frame left out.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <thread>
+#include <vector>
 
 #include "e2e/e2e_fixture.h"
 
@@ -35,17 +36,21 @@ class ScriptedController {
   }
   bool Listening() const { return m_ok; }
 
-  // Serves one read: takes the request, accepts it, takes the go-ahead, sends `frame`, takes the
-  // acknowledgement, then waits (bounded) for the PC to close.
-  void ServeRead(std::string frame) {
-    m_thread = std::thread([this, frame = std::move(frame)] {
+  // Serves one read: takes the request, accepts it, takes the go-ahead, sends each frame and
+  // takes its acknowledgement, sends the closing unit when `closing`, then waits (bounded) for
+  // the PC to close.
+  void ServeRead(std::vector<std::string> frames, bool closing = false) {
+    m_thread = std::thread([this, frames = std::move(frames), closing] {
       const int fd = Accept();
       if (fd < 0) return;
       Receive(fd, 64);
       Send(fd, "\x55\x55\x0A\x00\x01\x00"s);
       Receive(fd, 6);
-      Send(fd, frame);
-      Receive(fd, 6);
+      for (const std::string& frame : frames) {
+        Send(fd, frame);
+        if (Receive(fd, 6).size() != 6) break;
+      }
+      if (closing) Send(fd, "\x55\x55\x0A\x00\x00\x00"s);
       m_closedByPc = Receive(fd, 64, 8000).empty();
       ::close(fd);
     });
@@ -84,7 +89,7 @@ TEST_F(ScriptedPeer, AFirstFrameShorterThanItsSegmentHeaderFailsTheTransfer) {
   ScriptedController plc(test::TestAddress());
   ASSERT_TRUE(plc.Listening());
   // Frame 1, last: 6 payload bytes, one short of header and trailing byte.
-  plc.ServeRead(WithChecksum("\xAA\xAA\x06\x00\x01\x00\x00\x01\x00\x00\x00\x00\x00\x00"s));
+  plc.ServeRead({WithChecksum("\xAA\xAA\x06\x00\x01\x00\x00\x01\x00\x00\x00\x00\x00\x00"s)});
   test::WriteFileBytes(Pc("a.txt"), "kept");
   const ToolRun r = Run({"/TCP" + test::TestAddress(), FolderSwitch(), "/dn", "a.txt"});
   EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
@@ -96,11 +101,39 @@ TEST_F(ScriptedPeer, AFirstFrameShorterThanItsSegmentHeaderFailsTheTransfer) {
 TEST_F(ScriptedPeer, ASegmentWithoutAFrameNumberedOneFailsTheTransfer) {
   ScriptedController plc(test::TestAddress());
   ASSERT_TRUE(plc.Listening());
-  plc.ServeRead(WithChecksum("\xAA\xAA\x0A\x00\x02\x00\x00\x01" "0123456789"s));
+  plc.ServeRead({WithChecksum("\xAA\xAA\x0A\x00\x02\x00\x00\x01" "0123456789"s)});
   const ToolRun r = Run({"/TCP" + test::TestAddress(), FolderSwitch(), "/dn", "a.txt"});
   EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
   EXPECT_TRUE(plc.ClosedByPc());
   EXPECT_FALSE(fs::exists(Pc("a.txt")));
+  EXPECT_TRUE(TempFilesIn(m_pc.Path()).empty());
+}
+
+// Segment 1 of "abcde": frame 1 with the segment header (32, segment 1, no more, 0, the count)
+// and "ab"; frame 2, the last, with "cde" and the trailing byte.
+const std::string kFrame1 =
+    WithChecksum("\xAA\xAA\x08\x00\x01\x00\x00\x00" "\x32\x01\x00\x00\x05\x00" "ab"s);
+const std::string kFrame2 = WithChecksum("\xAA\xAA\x04\x00\x02\x00\x00\x01" "cde\xEF"s);
+
+TEST_F(ScriptedPeer, AFrameSentAgainIsAcknowledgedButWrittenOnce) {
+  ScriptedController plc(test::TestAddress());
+  ASSERT_TRUE(plc.Listening());
+  plc.ServeRead({kFrame1, kFrame1, kFrame2}, true);
+  const ToolRun r = Run({"/TCP" + test::TestAddress(), FolderSwitch(), "/dn", "a.txt"});
+  EXPECT_TRUE(r.ExitedWith(0)) << r.Describe();
+  EXPECT_EQ(test::ReadFileBytes(Pc("a.txt")), "abcde");
+}
+
+TEST_F(ScriptedPeer, AFrameLeftOutFailsTheTransferAndLeavesTheOldFile) {
+  ScriptedController plc(test::TestAddress());
+  ASSERT_TRUE(plc.Listening());
+  const std::string frame3 = WithChecksum("\xAA\xAA\x04\x00\x03\x00\x00\x01" "cde\xEF"s);
+  plc.ServeRead({kFrame1, frame3}, true);
+  test::WriteFileBytes(Pc("a.txt"), "kept");
+  const ToolRun r = Run({"/TCP" + test::TestAddress(), FolderSwitch(), "/dn", "a.txt"});
+  EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
+  EXPECT_TRUE(plc.ClosedByPc());
+  EXPECT_EQ(test::ReadFileBytes(Pc("a.txt")), "kept");
   EXPECT_TRUE(TempFilesIn(m_pc.Path()).empty());
 }
 

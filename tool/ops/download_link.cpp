@@ -169,9 +169,11 @@ int CDownloadLink::Transfer(CByteChannel& channel, bool serial) {
     acks.ack.set_number(0);
     channel.Write(acks.ack.bytes());  // go-ahead
 
-    // Every segment starts with frame 1, which carries the segment header; a segment without
-    // it is not a segment of a file.
-    bool sawSegmentHeader = false;
+    // A segment's frames come numbered 1, 2, 3 and so on, frame 1 with the segment header. A
+    // frame numbered like the one just taken is that frame again (the controller missed our
+    // acknowledgement, which ReceiveFrame has repeated): its data are in the file already. Any
+    // other number would leave a gap in the file or write something twice.
+    std::uint16_t taken = 0;
     std::uint8_t more = 0;
     for (;;) {
       StepSpinner();
@@ -181,18 +183,19 @@ int CDownloadLink::Transfer(CByteChannel& channel, bool serial) {
         Cleanup();
         return kDownloadEndMarker;
       }
+      if (taken != 0 && frame.number == taken) continue;
+      if (frame.number != taken + 1) throw CLinkError(kLinkCallFailed);
+      taken = frame.number;
       auto data = frame.data();
       const std::size_t trailer = frame.last == 1 ? 1 : 0;
       if (frame.number == 1) {
         if (data.size() < kSegmentHeaderSize + trailer) throw CLinkError(kLinkCallFailed);
         more = data[kMoreFlagOffset];
-        sawSegmentHeader = true;
         data = data.subspan(kSegmentHeaderSize);
       }
       WriteData(data.first(data.size() - trailer));
       if (frame.last == 1) break;
     }
-    if (!sawSegmentHeader) throw CLinkError(kLinkCallFailed);
     if (more != 1) break;
 
     // Between segments: the controller confirms the segment, then takes the next-segment

@@ -20,8 +20,19 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
+// The link failed: no answer, no port or connection, or a call on it failed (writing, setting
+// the line up).
 bool IsLinkFailure(int code) {
-  return code == kLinkNoData || code == kLinkCannotOpen || code == kLinkCallFailed;
+  switch (code) {
+    case kLinkShortWrite:
+    case kLinkNoData:
+    case kLinkSetTimeoutsFailed:
+    case kLinkSetStateFailed:
+    case kLinkCannotOpen:
+    case kLinkGetStateFailed:
+    case kLinkCallFailed: return true;
+    default: return false;
+  }
 }
 
 int OneOrSeveral(int failures, int one, int several) {
@@ -96,11 +107,13 @@ int Get(const Job& job) {
     link->m_port = job.comPort;
     const int result = job.tcp ? link->DownloadFile(*job.tcp) : link->DownloadFile();
     if (result == kDownloadDone) continue;
-    if (link->m_pcFileFailed) {
+    if (link->m_pcFileFailed || result == kTransferPcFileIo) {
       pcFileFailed = true;
     } else if (result == kTransferNameTooLong) {
       nameTooLong = true;
-    } else if (IsLinkFailure(result)) {
+    } else if (result != kDownloadEndMarker && IsLinkFailure(result)) {
+      // A read's result 7 is the controller's end marker (no such file), which shares its
+      // number with a line that cannot be set up; it stays a file that could not be read.
       return kLinkFailed;
     }
     ++failures;

@@ -221,6 +221,26 @@ TEST(DialectWithoutController, NoListenerAndNoPortAreLinkFailures) {
   }
 }
 
+// A port that opens but is no serial line (its settings cannot be read) is a link failure for
+// every action, not a file that could not be read or written.
+TEST(DialectWithoutController, APortThatCannotBeSetUpIsALinkFailure) {
+  test::XdgConfigHome xdg;
+  TempDir pc("dialect-pc");
+  WriteFileBytes(pc.Path() / "a.txt", "data");
+  fs::create_symlink("/dev/null", xdg.ComLink(9));
+  ProcessOptions env;
+  env.setEnv = {xdg.Env()};
+  const std::string folder = "/FLDR" + pc.Str();
+  for (const std::vector<std::string>& action :
+       {std::vector<std::string>{"/get", "a.txt"}, {"/up", "a.txt"}, {"/dir"}}) {
+    std::vector<std::string> argv = {DialectPath().string(), "/COM9", folder};
+    argv.insert(argv.end(), action.begin(), action.end());
+    const ProcessResult r = test::RunProcess(argv, 60s, env);
+    EXPECT_TRUE(r.ExitedWith(100)) << action[0] << ": " << r.Describe();
+  }
+  EXPECT_EQ(ReadFileBytes(pc.Path() / "a.txt"), "data");
+}
+
 TEST(DialectCommandLineProcess, BadCommandLinesEnd200) {
   const std::vector<std::vector<std::string>> bad = {
       {},

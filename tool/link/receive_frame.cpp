@@ -44,7 +44,12 @@ ReceivedFrame ReceiveFrame(CByteChannel& channel, ReplyAcks& acks) {
 
     CopyFrame(working, header.bytes(), result.data(), static_cast<int>(result.size));
     SetChecksum(working, static_cast<int>(result.size));
-    const bool good = working.checksum() == header.checksum();
+    // A frame whose header announces another payload length than arrived was cut short (or
+    // runs on into what follows): its bytes cannot be trusted even where the 8-bit sum matches,
+    // as it does whenever the missing tail is zero bytes. It is rejected like a bad checksum, and
+    // the controller sends it again.
+    const bool whole = header.length() == result.size;
+    const bool good = whole && working.checksum() == header.checksum();
 
     acks.ack.set_number(header.number());
     acks.ack.set_code(good ? kAckAccepted : kAckRejected);

@@ -72,6 +72,23 @@ TEST(ReceiveFrame, RejectsABadChecksumAndTakesTheRepetitionOnce) {
   EXPECT_TRUE(ch.Exhausted());
 }
 
+// The payload read stopped early and the bytes that did not come were zeros: the sum over what
+// arrived matches, but the header's length does not, so the frame is not taken.
+TEST(ReceiveFrame, AFrameCutShortIsRejectedEvenWhenItsSumMatches) {
+  ScriptedChannel ch;
+  auto [header, payload] = ReplyFrame(4, 1, {'d', 'a', 't', 'a', 0, 0, 0, 0});
+  ch.Give(header);
+  ch.Give(Bytes(payload.begin(), payload.begin() + 4));
+  ch.Give(header);
+  ch.Give(payload);
+  ReplyAcks acks = ControllerAcks();
+  const ReceivedFrame frame = ReceiveFrame(ch, acks);
+  EXPECT_EQ(frame.size, 8u);
+  ASSERT_EQ(ch.written.size(), 2u);
+  EXPECT_EQ(ch.written[0], (Bytes{0x55, 0x55, 20, 0, 4, 0}));
+  EXPECT_EQ(ch.written[1], (Bytes{0x55, 0x55, 10, 0, 4, 0}));
+}
+
 TEST(ReceiveFrame, AFrameThatNeverPassesItsChecksumEndsTheExchange) {
   ScriptedChannel ch;
   auto [header, payload] = ReplyFrame(1, 0, {'x', 'y', 'z'});

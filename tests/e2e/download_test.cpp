@@ -55,6 +55,18 @@ TEST_P(Download, AnExistingPcFileIsReplacedOnlyByAWholeFile) {
   EXPECT_EQ(test::ReadFileBytes(Pc("a.txt")), "new");
 }
 
+TEST_P(Download, AReplacedPcFileKeepsItsPermissions) {
+  SimProcess& sim = StartSim();
+  test::WriteFileBytes(sim.Store() / "a.txt", "new");
+  test::WriteFileBytes(Pc("a.txt"), "old");
+  fs::permissions(Pc("a.txt"), fs::perms::owner_read | fs::perms::owner_write);
+  const ToolRun r = Run({LinkSwitch(), FolderSwitch(), "/dn", "a.txt"});
+  EXPECT_TRUE(r.ExitedWith(0)) << r.Describe();
+  EXPECT_EQ(test::ReadFileBytes(Pc("a.txt")), "new");
+  EXPECT_EQ(fs::status(Pc("a.txt")).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+}
+
 TEST_P(Download, AMissingFileEndsTheListAndLeavesThePcFileAlone) {
   SimProcess& sim = StartSim();
   test::WriteFileBytes(sim.Store() / "a.txt", "a");

@@ -142,7 +142,9 @@ void CDownloadLink::WriteData(std::span<const std::uint8_t> data) {
 }
 
 void CDownloadLink::FinishPcFile(bool serial) {
-  const bool closed = m_file->Close();
+  // On the disk before it takes the target's place: a power cut must not leave an empty file
+  // where the old one was.
+  const bool closed = m_file->Sync() && m_file->Close();
   m_file.reset();
   if (!closed) throw CLinkError(kTransferPcFileIo);
   if (!platform::ReplacePcFile(m_tempPath, platform::NativePath(m_path))) {

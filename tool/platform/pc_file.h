@@ -41,6 +41,10 @@ class PcFile {
   // Writes all of data; false when that fails.
   bool Write(std::span<const std::uint8_t> data);
 
+  // Makes what was written durable: it is on the disk, not only in the system's cache, so that a
+  // power cut after the file has been put in place cannot leave it empty. False when that fails.
+  bool Sync();
+
   // Closes the file; false when data could not be flushed.
   bool Close();
 
@@ -49,7 +53,8 @@ class PcFile {
   std::unique_ptr<Impl> m_impl;
 };
 
-// Moves `from` over `to`, replacing a file of that name. False when it fails.
+// Moves `from` over `to`, replacing a file of that name, whose permissions the new file takes
+// over (on POSIX), and makes the move itself durable. False when it fails.
 bool ReplacePcFile(const std::string& from, const std::string& to);
 
 // Removes a file; false when it fails.

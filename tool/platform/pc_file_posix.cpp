@@ -120,13 +120,27 @@ bool PcFile::Write(std::span<const std::uint8_t> data) {
   return true;
 }
 
+bool PcFile::Sync() { return IsOpen() && ::fsync(m_impl->fd.Get()) == 0; }
+
 bool PcFile::Close() {
   if (!IsOpen()) return true;
   return m_impl->fd.Reset();  // the lock goes with the descriptor
 }
 
 bool ReplacePcFile(const std::string& from, const std::string& to) {
-  return std::rename(from.c_str(), to.c_str()) == 0;
+  // The file that is replaced keeps its permissions, as when it is overwritten in place.
+  struct stat old {};
+  if (::stat(to.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
+      ::chmod(from.c_str(), old.st_mode & 07777) != 0) {
+    return false;
+  }
+  if (std::rename(from.c_str(), to.c_str()) != 0) return false;
+  // The new name is durable once the folder is: without this a power cut could bring back the
+  // old file, or no file at all.
+  const std::string folder = FolderOf(to);
+  UniqueFd dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.IsValid()) ::fsync(dir.Get());
+  return true;
 }
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }

@@ -117,6 +117,8 @@ bool PcFile::Write(std::span<const std::uint8_t> data) {
   return true;
 }
 
+bool PcFile::Sync() { return IsOpen() && FlushFileBuffers(m_impl->handle) != 0; }
+
 bool PcFile::Close() {
   if (!IsOpen()) return true;
   const BOOL ok = CloseHandle(m_impl->handle);
@@ -125,7 +127,8 @@ bool PcFile::Close() {
 }
 
 bool ReplacePcFile(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  return MoveFileExA(from.c_str(), to.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }

@@ -1,5 +1,6 @@
 // cabrix_bench: the console tool's speed, memory and processor time against plcsim, beside the
 // ceilings of the protocol on this machine, in one run. Prints a table and writes JSON.
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ceiling.h"
@@ -28,6 +30,7 @@ constexpr double kLineBytesPerSecond = 11520;  // 115200 baud, 10 bits a byte
 constexpr auto kTcpRunLimit = 120s;
 constexpr auto kSerialRunLimit = 400s;
 constexpr auto kReadyLimit = 10s;
+constexpr std::uint64_t kCeilingTrips = 20000;  // at most, for one ceiling run
 
 struct Options {
   std::string cabrix;
@@ -87,6 +90,45 @@ void WriteRandomFile(const fs::path& path, std::uint64_t size, std::uint64_t see
   if (!out) Fail("cannot write " + path.string());
 }
 
+// Where the benchmark's processes run. Left to the scheduler, the two ends of an exchange share
+// a processor in some runs and not in others, and a round trip takes several times longer when
+// a sleeping processor must be woken: the figures would swing between runs. So each end is
+// placed: the PC's side (the benchmark, cabrix, the ceiling's sender) and the controller's side
+// (plcsim, the ceiling's receiver) on two processors, or both on one.
+enum class Placement { kTwoCores, kOneCore };
+
+// The processors this process may use, in order.
+std::vector<int> AllowedCpus() {
+  std::vector<int> cpus;
+  cpu_set_t allowed;
+  if (::sched_getaffinity(0, sizeof allowed, &allowed) != 0) return cpus;
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (CPU_ISSET(cpu, &allowed)) cpus.push_back(cpu);
+  }
+  return cpus;
+}
+
+bool PinTo(pid_t pid, int cpu) {
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(cpu, &one);
+  return ::sched_setaffinity(pid, sizeof one, &one) == 0;
+}
+
+void PinToAll(pid_t pid, const std::vector<int>& cpus) {
+  cpu_set_t all;
+  CPU_ZERO(&all);
+  for (const int cpu : cpus) CPU_SET(cpu, &all);
+  ::sched_setaffinity(pid, sizeof all, &all);
+}
+
+std::string FirstLine(const fs::path& path) {
+  std::ifstream in(path);
+  std::string line;
+  std::getline(in, line);
+  return line.empty() ? "no message" : line;
+}
+
 bool SameContents(const fs::path& a, const fs::path& b) {
   std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
   if (!fa || !fb) return false;
@@ -128,6 +170,7 @@ class Controller {
     m_child = std::move(*child);
   }
   ~Controller() { m_child.Stop(5s); }
+  pid_t Pid() const { return m_child.Pid(); }
 
  private:
   bench::Child m_child;
@@ -210,87 +253,122 @@ int main(int argc, char** argv) {
   std::ostringstream table;
   std::printf("cabrix_bench: work folder %s, %d repetitions\n", work.c_str(), o.repetitions);
 
-  // 1. The ceilings: the protocol's units over loopback TCP, nothing else.
-  std::vector<double> upTrips, downTrips;
-  for (int i = 0; i < 3; ++i) {
-    const auto up = bench::MeasureCeiling(136, 0, 6, 128, 20000, 30);
-    const auto down = bench::MeasureCeiling(136, 8, 6, 128, 20000, 30);
-    if (!up || !down) Fail("the ceiling exchange failed");
-    upTrips.push_back(up->roundTripsPerSecond);
-    downTrips.push_back(down->roundTripsPerSecond);
-  }
-  const double upCeilTrips = bench::Median(upTrips), downCeilTrips = bench::Median(downTrips);
-  const double upCeil = upCeilTrips * 128, downCeil = downCeilTrips * 128;
-  std::printf("ceiling: write %.0f round trips/s (%s), read %.0f round trips/s (%s)\n",
-              upCeilTrips, Rate(upCeil).c_str(), downCeilTrips, Rate(downCeil).c_str());
-
   const int net = 20 + static_cast<int>(::getpid() % 200);
   const std::string timedAddr = "127.88." + std::to_string(net) + ".1";
   const std::string countAddr = "127.88." + std::to_string(net) + ".2";
   const std::string timedLink = "/TCP" + timedAddr, countLink = "/TCP" + countAddr;
 
-  // Each transfer's units, counted once by a logging plcsim beside the timed one.
+  // 1. Loopback TCP. Each transfer's units are counted once by a logging plcsim beside the
+  // timed one. Every timed run is paired with a ceiling run of the same units just before it, so
+  // that a ratio compares two measurements taken under the same conditions of the machine.
   const fs::path countLog = work / "count.log";
+  const std::vector<int> cpus = AllowedCpus();
   std::map<std::string, bench::WireCount> counts;
-  bench::JsonObject tcpJson;
+  std::map<std::string, double> twoCoreTripRates, twoCoreCeilTrips;  // for the TFTP comparison
   {
     Controller timed(o, {"--store", store.string(), "--tcp", timedAddr}, work / "plcsim-tcp.err");
     Controller counting(o, {"--store", countStore.string(), "--tcp", countAddr, "--log",
                             countLog.string()},
                         work / "plcsim-count.err");
-    auto counted = [&](bool upload, const Transfer& f) {
-      const auto before = SizeOf(countLog);
-      const auto r = RunCabrix(o, countLink, upload, upload ? pc : back,
-                               f.file.filename().string(), {}, kTcpRunLimit);
-      if (!r.exited || r.status != 0) Fail("a counting run of " + f.label + " failed");
-      return bench::CountWireBytes(ReadFrom(countLog, before));
-    };
-
-    std::printf("\nTCP loopback, %s (median of %d runs of the whole cabrix process)\n",
-                timedAddr.c_str(), o.repetitions);
-    std::printf("%-8s %-5s %12s %8s %10s %10s %12s %10s\n", "file", "dir", "rate", "ratio",
-                "trips/s", "trip ratio", "cpu/frame", "max RSS");
-    for (const char* label : {"64KiB", "1MiB", "16MiB"}) {
+    const std::vector<const char*> tcpLabels = {"64KiB", "1MiB", "16MiB"};
+    for (const char* label : tcpLabels) {
       const Transfer& f = byLabel(label);
       for (const bool upload : {true, false}) {
-        const auto count = counted(upload, f);
-        const std::uint64_t frames = upload ? count.unitsToController : count.unitsFromController;
-        const std::uint64_t trips = std::max(count.unitsToController, count.unitsFromController);
-        counts[std::string(label) + (upload ? "-up" : "-down")] = count;
-        Sample s;
-        for (int i = 0; i < o.repetitions; ++i) {
-          Add(s, RunCabrix(o, timedLink, upload, upload ? pc : back, f.file.filename().string(),
-                           {}, kTcpRunLimit));
-        }
-        if (!upload && !SameContents(f.file, back / f.file.filename())) {
-          Fail("the downloaded " + f.label + " differs from the original");
-        }
-        if (!s.allOk) Fail("a timed transfer of " + f.label + " failed");
-        const double rate = double(f.size) / s.MedianWall();
-        const double ceil = upload ? upCeil : downCeil;
-        const double tripRate = double(trips) / s.MedianWall();
-        const double ceilTrips = upload ? upCeilTrips : downCeilTrips;
-        const double cpuPerFrame = s.MedianCpu() / double(frames);
-        std::printf("%-8s %-5s %12s %8s %10.0f %10s %9.2f us %7.0f KiB\n", label,
-                    upload ? "up" : "down", Rate(rate).c_str(), Ratio(rate / ceil).c_str(),
-                    tripRate, Ratio(tripRate / ceilTrips).c_str(), cpuPerFrame * 1e6, s.MaxRss());
-        bench::JsonObject one;
-        one.Add("bytes", double(f.size))
-            .Add("median_seconds", s.MedianWall())
-            .Add("bytes_per_second", rate)
-            .Add("ceiling_bytes_per_second", ceil)
-            .Add("ratio", rate / ceil)
-            .Add("frames", double(frames))
-            .Add("round_trips", double(trips))
-            .Add("wire_bytes", double(count.Total()))
-            .Add("round_trips_per_second", tripRate)
-            .Add("round_trip_ratio", tripRate / ceilTrips)
-            .Add("cpu_seconds_median", s.MedianCpu())
-            .Add("cpu_seconds_per_frame", cpuPerFrame)
-            .Add("max_rss_kib", s.MaxRss());
-        tcpJson.AddRaw(std::string(label) + (upload ? "_upload" : "_download"), one.Text());
+        const auto before = SizeOf(countLog);
+        const auto r = RunCabrix(o, countLink, upload, upload ? pc : back,
+                                 f.file.filename().string(), {}, kTcpRunLimit);
+        if (!r.exited || r.status != 0) Fail("a counting run of " + f.label + " failed");
+        counts[std::string(label) + (upload ? "-up" : "-down")] =
+            bench::CountWireBytes(ReadFrom(countLog, before));
       }
     }
+
+    bench::JsonObject tcpJson;
+    for (const Placement placement : {Placement::kTwoCores, Placement::kOneCore}) {
+      const bool oneCore = placement == Placement::kOneCore;
+      // On one core every system call and every byte of work of both programs adds to each
+      // round trip; on two, the time a sleeping processor takes to wake up dominates.
+      if (cpus.empty() || (!oneCore && cpus.size() < 2)) {
+        std::printf("\n(%s: not enough processors to place the processes, skipped)\n",
+                    oneCore ? "one core" : "two cores");
+        continue;
+      }
+      const int pcCpu = cpus[0];
+      const int controllerCpu = oneCore ? cpus[0] : cpus[1];
+      if (!PinTo(0, pcCpu) || !PinTo(timed.Pid(), controllerCpu)) {
+        std::printf("\n(cannot set the processor affinity, skipped)\n");
+        continue;
+      }
+      std::printf("\nTCP loopback, %s, %s (median of %d runs of the whole cabrix process)\n",
+                  timedAddr.c_str(),
+                  oneCore ? "both ends on one processor" : "each end on a processor of its own",
+                  o.repetitions);
+      std::printf("%-8s %-5s %12s %8s %10s %10s %10s %12s %10s\n", "file", "dir", "rate",
+                  "ratio", "trips/s", "ceiling", "trip ratio", "cpu/frame", "max RSS");
+      bench::JsonObject placementJson;
+      for (const char* label : tcpLabels) {
+        const Transfer& f = byLabel(label);
+        for (const bool upload : {true, false}) {
+          const std::string key = std::string(label) + (upload ? "-up" : "-down");
+          const bench::WireCount& count = counts[key];
+          const std::uint64_t frames =
+              upload ? count.unitsToController : count.unitsFromController;
+          const std::uint64_t trips = std::max(count.unitsToController, count.unitsFromController);
+          Sample s;
+          std::vector<double> ceilingTrips;
+          for (int i = 0; i < o.repetitions; ++i) {
+            // A write's frames are read whole by the controller (plcsim reads a frame's
+            // header and payload together); a read's are taken as header and payload by the PC.
+            const auto ceiling = bench::MeasureCeiling(
+                upload ? bench::Direction::kToController : bench::Direction::kFromController, 136,
+                upload ? 0 : 8, 6, 128,
+                static_cast<long>(std::min<std::uint64_t>(trips, kCeilingTrips)), 30,
+                controllerCpu);
+            if (!ceiling) Fail("the ceiling exchange failed");
+            ceilingTrips.push_back(ceiling->roundTripsPerSecond);
+            Add(s, RunCabrix(o, timedLink, upload, upload ? pc : back,
+                             f.file.filename().string(), {}, kTcpRunLimit));
+          }
+          if (!upload && !SameContents(f.file, back / f.file.filename())) {
+            Fail("the downloaded " + f.label + " differs from the original");
+          }
+          if (!s.allOk) Fail("a timed transfer of " + f.label + " failed");
+          const double ceilTrips = bench::Median(ceilingTrips);
+          const double ceil = ceilTrips * 128;
+          const double rate = double(f.size) / s.MedianWall();
+          const double tripRate = double(trips) / s.MedianWall();
+          const double cpuPerFrame = s.MedianCpu() / double(frames);
+          if (!oneCore) {
+            twoCoreTripRates[key] = tripRate;
+            twoCoreCeilTrips[key] = ceilTrips;
+          }
+          std::printf("%-8s %-5s %12s %8s %10.0f %10.0f %10s %9.2f us %7.0f KiB\n", label,
+                      upload ? "up" : "down", Rate(rate).c_str(), Ratio(rate / ceil).c_str(),
+                      tripRate, ceilTrips, Ratio(tripRate / ceilTrips).c_str(), cpuPerFrame * 1e6,
+                      s.MaxRss());
+          bench::JsonObject one;
+          one.Add("bytes", double(f.size))
+              .Add("median_seconds", s.MedianWall())
+              .Add("bytes_per_second", rate)
+              .Add("ceiling_bytes_per_second", ceil)
+              .Add("ratio", rate / ceil)
+              .Add("frames", double(frames))
+              .Add("round_trips", double(trips))
+              .Add("wire_bytes", double(count.Total()))
+              .Add("round_trips_per_second", tripRate)
+              .Add("ceiling_round_trips_per_second", ceilTrips)
+              .Add("round_trip_ratio", tripRate / ceilTrips)
+              .Add("cpu_seconds_median", s.MedianCpu())
+              .Add("cpu_seconds_per_frame", cpuPerFrame)
+              .Add("max_rss_kib", s.MaxRss());
+          placementJson.AddRaw(std::string(label) + (upload ? "_upload" : "_download"),
+                               one.Text());
+        }
+      }
+      tcpJson.AddRaw(oneCore ? "one_core" : "two_cores", placementJson.Text());
+    }
+    PinToAll(0, cpus);
+    PinToAll(timed.Pid(), cpus);
 
     // Peak memory: 1 MiB against 64 MiB, each way.
     std::printf("\npeak resident memory of cabrix (wait4 ru_maxrss)\n");
@@ -367,32 +445,43 @@ int main(int argc, char** argv) {
     json.AddRaw("serial", serialJson.Text());
   }
 
-  // 3. TFTP beside us, when Debian's tftp-hpa and tftpd-hpa are installed.
+  // 3. TFTP beside us, when Debian's tftp-hpa and tftpd-hpa are installed: a put of the same
+  // 1 MiB to an in.tftpd on loopback, 512-byte blocks each answered before the next goes out.
   {
     bench::JsonObject tftpJson;
     const char* server = "/usr/sbin/in.tftpd";
     const char* client = "/usr/bin/tftp";
+    const char* skipped = nullptr;
     if (::access(server, X_OK) != 0 || ::access(client, X_OK) != 0) {
-      const char* note =
+      skipped =
           "skipped: tftp-hpa and tftpd-hpa are not installed (apt-get install tftp-hpa tftpd-hpa)";
-      std::printf("\nTFTP: %s\n", note);
-      tftpJson.Add("note", note);
+    } else if (::geteuid() != 0) {
+      skipped = "skipped: in.tftpd confines itself to its folder with chroot, which needs root";
+    }
+    if (skipped != nullptr) {
+      std::printf("\nTFTP: %s\n", skipped);
+      tftpJson.Add("note", skipped);
     } else {
       const fs::path root = work / "tftp-root";
       fs::create_directories(root);
       const int port = 20000 + static_cast<int>(::getpid() % 20000);
       const std::string addr = "127.0.0.1:" + std::to_string(port);
-      auto srv = bench::Child::Start({server, "--foreground", "--listen", "--address", addr,
-                                      "--create", "--secure", root.string()},
+      // The server stays root (it would otherwise become the user tftp, who may not write into
+      // this run's private work folder); it serves only this folder, on loopback.
+      auto srv = bench::Child::Start({server, "--foreground", "--listen", "--user", "root",
+                                      "--address", addr, "--create", "--secure", root.string()},
                                      {}, (work / "tftpd.err").string());
       if (!srv) Fail("cannot start in.tftpd");
+      // Placed as cabrix and plcsim were for the two-core figures it is compared with.
+      const bool placed = cpus.size() >= 2 && PinTo(0, cpus[0]) && PinTo(srv->Pid(), cpus[1]);
+      std::this_thread::sleep_for(300ms);  // in.tftpd says nothing when it is ready
       const Transfer& f = byLabel("1MiB");
-      const std::string put = "put " + f.file.string() + " f.bin";
       std::vector<double> walls;
       bool ok = true;
       for (int i = 0; i < o.repetitions && ok; ++i) {
         fs::remove(root / "f.bin");
-        // The tftp program reads its commands from the command line (-c).
+        // The tftp program takes its command from its command line (-c); it exits with 0 even
+        // when the put failed, so the copy is compared.
         const auto r = bench::RunToEnd({client, "-m", "binary", "127.0.0.1", std::to_string(port),
                                         "-c", "put", f.file.string(), "f.bin"},
                                        {}, kTcpRunLimit);
@@ -400,31 +489,29 @@ int main(int argc, char** argv) {
         walls.push_back(r.wallSeconds);
       }
       srv->Stop(5s);
+      if (placed) PinToAll(0, cpus);
       if (!ok) {
-        std::printf("\nTFTP: the put failed (see %s)\n", (work / "tftpd.err").c_str());
+        std::printf("\nTFTP: the put failed (%s)\n", FirstLine(work / "tftpd.err").c_str());
         tftpJson.Add("note", "the put failed");
       } else {
         const double trips = double(f.size / 512 + 1);  // 512-byte blocks, each acknowledged
         const double tripRate = trips / bench::Median(walls);
-        const auto& ours = counts["1MiB-up"];
-        std::printf("\nTFTP put of 1 MiB: %.0f round trips/s (ceiling %.0f)\n", tripRate,
-                    upCeilTrips);
+        const double ours = twoCoreTripRates["1MiB-up"];
+        std::printf(
+            "\nTFTP put of 1 MiB (whole tftp process): %.0f round trips/s; cabrix's 1 MiB upload "
+            "%.0f (%.3f of TFTP), its ceiling %.0f\n",
+            tripRate, ours, ours / tripRate, twoCoreCeilTrips["1MiB-up"]);
         tftpJson.Add("round_trips_per_second", tripRate)
             .Add("median_seconds", bench::Median(walls))
-            .Add("our_round_trips", double(std::max(ours.unitsToController,
-                                                    ours.unitsFromController)));
+            .Add("cabrix_round_trips_per_second", ours)
+            .Add("cabrix_to_tftp", ours / tripRate);
       }
     }
     json.AddRaw("tftp", tftpJson.Text());
   }
 
-  bench::JsonObject ceilJson;
-  ceilJson.Add("write_round_trips_per_second", upCeilTrips)
-      .Add("write_bytes_per_second", upCeil)
-      .Add("read_round_trips_per_second", downCeilTrips)
-      .Add("read_bytes_per_second", downCeil);
   bench::JsonObject all;
-  all.AddRaw("ceiling", ceilJson.Text()).AddRaw("results", json.Text());
+  all.AddRaw("results", json.Text());
   std::ofstream(o.out) << all.Text() << "\n";
   std::printf("\nwritten %s\n", o.out.c_str());
   std::error_code ec;

@@ -65,4 +65,11 @@ ReceivedFrame ReceiveFrame(CByteChannel& channel, ReplyAcks& acks) {
   }
 }
 
+bool CFrameSequence::Take(std::uint16_t number) {
+  if (m_taken != 0 && number == m_taken) return false;
+  if (number != m_taken + 1) throw CLinkError(kLinkCallFailed);
+  m_taken = number;
+  return true;
+}
+
 }  // namespace cabrix

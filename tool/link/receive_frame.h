@@ -38,7 +38,22 @@ struct ReplyAcks {
 //    the third read fails the exchange with code 10;
 //  - the payload is one read of up to 128 bytes; exactly 2 bytes is an end marker;
 //  - the frame is acknowledged with its number and code 10 when the checksum over the bytes
-//    read matches, else code 20, in which case the controller repeats it and we wait again.
+//    read matches and as many arrived as its header announces, else code 20, in which case the
+//    controller repeats it and we wait again.
 ReceivedFrame ReceiveFrame(CByteChannel& channel, ReplyAcks& acks);
+
+// The order of the accepted frames of one message (a command reply, or one segment of a file
+// being read): 1, 2, 3 and so on. A frame numbered like the one just taken is that frame again,
+// sent by a controller that missed our acknowledgement (ReceiveFrame has answered it again).
+class CFrameSequence {
+ public:
+  // True for the next frame, false for the frame just taken once more, whose data are in hand
+  // already. Any other number fails the exchange with code 10: it would leave a gap in the data
+  // or take part of them twice.
+  bool Take(std::uint16_t number);
+
+ private:
+  std::uint16_t m_taken = 0;
+};
 
 }  // namespace cabrix

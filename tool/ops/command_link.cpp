@@ -62,6 +62,7 @@ CCommandLink::ReplyEnd CCommandLink::Exchange(CByteChannel& channel, bool serial
   acks.ack.set_number(0);
   channel.Write(acks.ack.bytes());  // go-ahead
 
+  CFrameSequence sequence;  // a frame sent again adds no text
   for (;;) {
     const ReceivedFrame frame = ReceiveFrame(channel, acks);
     if (frame.endMarker) {
@@ -71,6 +72,7 @@ CCommandLink::ReplyEnd CCommandLink::Exchange(CByteChannel& channel, bool serial
       channel.Read(answer);
       return ReplyEnd::kEndMarker;
     }
+    if (!sequence.Take(frame.number)) continue;
     AddReplyText(frame);
     if (frame.last == 1) return ReplyEnd::kLastFrame;
   }

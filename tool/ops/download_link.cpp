@@ -171,11 +171,9 @@ int CDownloadLink::Transfer(CByteChannel& channel, bool serial) {
     acks.ack.set_number(0);
     channel.Write(acks.ack.bytes());  // go-ahead
 
-    // A segment's frames come numbered 1, 2, 3 and so on, frame 1 with the segment header. A
-    // frame numbered like the one just taken is that frame again (the controller missed our
-    // acknowledgement, which ReceiveFrame has repeated): its data are in the file already. Any
-    // other number would leave a gap in the file or write something twice.
-    std::uint16_t taken = 0;
+    // A segment's frames come numbered from 1, frame 1 with the segment header; a frame sent
+    // again is not written again.
+    CFrameSequence sequence;
     std::uint8_t more = 0;
     for (;;) {
       StepSpinner();
@@ -185,9 +183,7 @@ int CDownloadLink::Transfer(CByteChannel& channel, bool serial) {
         Cleanup();
         return kDownloadEndMarker;
       }
-      if (taken != 0 && frame.number == taken) continue;
-      if (frame.number != taken + 1) throw CLinkError(kLinkCallFailed);
-      taken = frame.number;
+      if (!sequence.Take(frame.number)) continue;
       auto data = frame.data();
       const std::size_t trailer = frame.last == 1 ? 1 : 0;
       if (frame.number == 1) {

@@ -78,6 +78,10 @@ const std::vector<FaultInfo>& AllFaults() {
        "send a reply frame in two pieces, the first of `bytes` bytes (4), ms apart"},
       {FaultKind::kTruncate, "truncate", {Site::kReplyFrame}, false, false, true, 0,
        "send only the first `bytes` bytes of a reply frame (header and half the payload)"},
+      {FaultKind::kRepeatFrame, "repeat-frame", {Site::kReplyFrame}, false, false, false, 0,
+       "send a reply frame again after the PC accepted it, as if its answer was lost"},
+      {FaultKind::kSkipFrame, "skip-frame", {Site::kReplyFrame}, false, false, false, 0,
+       "leave a reply frame out and send the next one (never the last frame of a reply)"},
   };
   return faults;
 }

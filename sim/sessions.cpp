@@ -131,8 +131,13 @@ ReplyOutcome SendReplyFrames(ExchangeEnv& env, Operation op, int segment,
     const bool last = i + 1 == sizes.size();
     const auto frame = BuildFrame(number, last, stream.subspan(offset, sizes[i]));
     const SiteRef site{op, Site::kReplyFrame, segment, number};
+    offset += sizes[i];
+    if (!last && TakeFault(env, site, {FaultKind::kSkipFrame}, "frame left out")) continue;
+    bool send = true;
+    bool repeated = false;
     for (;;) {
-      if (!SendOneFrame(env, site, frame)) return ReplyOutcome::kEndMarker;
+      if (send && !SendOneFrame(env, site, frame)) return ReplyOutcome::kEndMarker;
+      send = true;
       Unit answer = env.io.Read();
       if (last && env.transport == Transport::kSerial && IsRequest(answer)) {
         // The PC took the last frame and closed the port; its acknowledgement was dropped when it
@@ -146,12 +151,20 @@ ReplyOutcome SendReplyFrames(ExchangeEnv& env, Operation op, int segment,
         env.io.Log().Note("the PC rejected frame " + std::to_string(number) + "; sending it again");
         continue;
       }
-      if (answer.Code() == cabrix::kAckAccepted && answer.Number() == number) break;
+      if (answer.Code() == cabrix::kAckAccepted && answer.Number() == number) {
+        if (repeated || !TakeFault(env, site, {FaultKind::kRepeatFrame},
+                                   "the accepted frame again, as if its answer was lost")) {
+          break;
+        }
+        repeated = true;
+        env.io.Send(frame);
+        send = false;  // the PC answers the repetition too
+        continue;
+      }
       throw ProtocolError("acknowledgement with code " + std::to_string(answer.Code()) +
                           " and number " + std::to_string(answer.Number()) + " for frame " +
                           std::to_string(number));
     }
-    offset += sizes[i];
   }
   return ReplyOutcome::kDelivered;
 }

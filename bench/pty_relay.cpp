@@ -78,30 +78,32 @@ PtyRelay::~PtyRelay() {
 }
 
 void PtyRelay::Run() {
-  // Bytes from the PC wait here until the line has carried the ones before them; they go out in
-  // pieces of about a millisecond of line time.
+  // Bytes from the PC wait here until the line has carried them: they go out in pieces of about a
+  // millisecond of line time, each piece once its last byte would have crossed the line.
   std::deque<std::uint8_t> toController;
   const std::size_t piece = std::max<std::size_t>(1, static_cast<std::size_t>(m_bytesPerSecond / 1000));
   Clock::time_point lineFree = Clock::now();
   std::vector<std::uint8_t> buf(4096);
   for (;;) {
     const auto now = Clock::now();
-    if (!toController.empty()) {
-      if (lineFree <= now) {
-        const std::size_t n = std::min(piece, toController.size());
-        std::vector<std::uint8_t> chunk(toController.begin(), toController.begin() + static_cast<std::ptrdiff_t>(n));
-        toController.erase(toController.begin(), toController.begin() + static_cast<std::ptrdiff_t>(n));
-        if (!WriteAll(m_controller, chunk.data(), chunk.size())) return;
-        // Timed from when the line became free, so that late wake-ups do not add up.
-        lineFree += std::chrono::duration_cast<Clock::duration>(
-            std::chrono::duration<double>(double(n) / m_bytesPerSecond));
-        continue;
-      }
+    const std::size_t n = std::min(piece, toController.size());
+    // Timed from when the line became free, so that late wake-ups do not add up.
+    const Clock::time_point carried =
+        lineFree + std::chrono::duration_cast<Clock::duration>(
+                       std::chrono::duration<double>(double(n) / m_bytesPerSecond));
+    if (n > 0 && carried <= now) {
+      std::vector<std::uint8_t> chunk(toController.begin(),
+                                      toController.begin() + static_cast<std::ptrdiff_t>(n));
+      toController.erase(toController.begin(),
+                         toController.begin() + static_cast<std::ptrdiff_t>(n));
+      if (!WriteAll(m_controller, chunk.data(), chunk.size())) return;
+      lineFree = carried;
+      continue;
     }
     timespec wait{};
     timespec* waitPtr = nullptr;
-    if (!toController.empty()) {
-      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(lineFree - now).count();
+    if (n > 0) {
+      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(carried - now).count();
       wait = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
       waitPtr = &wait;
     }

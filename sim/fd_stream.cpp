@@ -83,18 +83,18 @@ void FdStream::Write(std::span<const std::uint8_t> data) {
     WriteAll(data);
     return;
   }
-  // Hand the bytes over in pieces of about a millisecond of line time, none before the line has
-  // carried the one before, so that the PC sees them arrive at the line's rate.
+  // Hand the bytes over in pieces of about a millisecond of line time, each once the line would
+  // have carried its last byte, so that the PC sees them arrive at the line's rate.
   // The pieces are timed from when the line became free, not from when a late wake-up happened
   // to write them, so that the slack of every sleep does not add up over a unit.
   const std::size_t piece = std::max<std::size_t>(1, m_bytesPerSecond / 1000);
   m_lineFree = std::max(m_lineFree, Clock::now());
   for (std::size_t at = 0; at < data.size(); at += piece) {
-    SleepUntil(m_lineFree);
     const auto chunk = data.subspan(at, std::min(piece, data.size() - at));
-    WriteAll(chunk);
     m_lineFree += std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(double(chunk.size()) / m_bytesPerSecond));
+    SleepUntil(m_lineFree);
+    WriteAll(chunk);
   }
 }
 

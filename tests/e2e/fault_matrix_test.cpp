@@ -420,9 +420,10 @@ TEST_F(FaultSoak, RandomTransfersUnderRandomFaultsNeverYieldABrokenFile) {
     std::vector<std::string> faults;
     std::string spec;
     if (uniform(0, 9) != 0) {  // one in ten runs has no fault at all
-      const FaultKind* kind = &Kinds()[static_cast<std::size_t>(uniform(0, 12))];
+      const int lastKind = static_cast<int>(Kinds().size()) - 1;
+      const FaultKind* kind = &Kinds()[static_cast<std::size_t>(uniform(0, lastKind))];
       while (Slow(*kind, link) && slow >= kMaxSlow) {
-        kind = &Kinds()[static_cast<std::size_t>(uniform(0, 12))];
+        kind = &Kinds()[static_cast<std::size_t>(uniform(0, lastKind))];
       }
       if (Slow(*kind, link)) ++slow;
       spec = SpecFor(*kind, op, uniform(1, segments), uniform(1, 8));

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -83,7 +84,22 @@ class ScriptedController {
   std::thread m_thread;
 };
 
-using ScriptedPeer = E2eTest;
+class ScriptedPeer : public E2eTest {
+ protected:
+  // A read that must fail: status 100, the connection ended by the PC, the PC file `a.txt` as it
+  // was before (`kept`, or no file), and no temporary file left.
+  void ExpectRefusedRead(ScriptedController& plc, const ToolRun& r,
+                         const std::optional<std::string>& kept) {
+    EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
+    EXPECT_TRUE(plc.ClosedByPc());
+    if (kept) {
+      EXPECT_EQ(test::ReadFileBytes(Pc("a.txt")), *kept);
+    } else {
+      EXPECT_FALSE(fs::exists(Pc("a.txt")));
+    }
+    EXPECT_TRUE(TempFilesIn(m_pc.Path()).empty());
+  }
+};
 
 TEST_F(ScriptedPeer, AFirstFrameShorterThanItsSegmentHeaderFailsTheTransfer) {
   ScriptedController plc(test::TestAddress());
@@ -91,22 +107,16 @@ TEST_F(ScriptedPeer, AFirstFrameShorterThanItsSegmentHeaderFailsTheTransfer) {
   // Frame 1, last: 6 payload bytes, one short of header and trailing byte.
   plc.ServeRead({WithChecksum("\xAA\xAA\x06\x00\x01\x00\x00\x01\x00\x00\x00\x00\x00\x00"s)});
   test::WriteFileBytes(Pc("a.txt"), "kept");
-  const ToolRun r = Run({"/TCP" + test::TestAddress(), FolderSwitch(), "/dn", "a.txt"});
-  EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
-  EXPECT_TRUE(plc.ClosedByPc());
-  EXPECT_EQ(test::ReadFileBytes(Pc("a.txt")), "kept");
-  EXPECT_TRUE(TempFilesIn(m_pc.Path()).empty());
+  ExpectRefusedRead(plc, Run({"/TCP" + test::TestAddress(), FolderSwitch(), "/dn", "a.txt"}),
+                    "kept");
 }
 
 TEST_F(ScriptedPeer, ASegmentWithoutAFrameNumberedOneFailsTheTransfer) {
   ScriptedController plc(test::TestAddress());
   ASSERT_TRUE(plc.Listening());
   plc.ServeRead({WithChecksum("\xAA\xAA\x0A\x00\x02\x00\x00\x01" "0123456789"s)});
-  const ToolRun r = Run({"/TCP" + test::TestAddress(), FolderSwitch(), "/dn", "a.txt"});
-  EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
-  EXPECT_TRUE(plc.ClosedByPc());
-  EXPECT_FALSE(fs::exists(Pc("a.txt")));
-  EXPECT_TRUE(TempFilesIn(m_pc.Path()).empty());
+  ExpectRefusedRead(plc, Run({"/TCP" + test::TestAddress(), FolderSwitch(), "/dn", "a.txt"}),
+                    std::nullopt);
 }
 
 // Segment 1 of "abcde": frame 1 with the segment header (32, segment 1, no more, 0, the count)
@@ -130,11 +140,8 @@ TEST_F(ScriptedPeer, AFrameLeftOutFailsTheTransferAndLeavesTheOldFile) {
   const std::string frame3 = WithChecksum("\xAA\xAA\x04\x00\x03\x00\x00\x01" "cde\xEF"s);
   plc.ServeRead({kFrame1, frame3}, true);
   test::WriteFileBytes(Pc("a.txt"), "kept");
-  const ToolRun r = Run({"/TCP" + test::TestAddress(), FolderSwitch(), "/dn", "a.txt"});
-  EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
-  EXPECT_TRUE(plc.ClosedByPc());
-  EXPECT_EQ(test::ReadFileBytes(Pc("a.txt")), "kept");
-  EXPECT_TRUE(TempFilesIn(m_pc.Path()).empty());
+  ExpectRefusedRead(plc, Run({"/TCP" + test::TestAddress(), FolderSwitch(), "/dn", "a.txt"}),
+                    "kept");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "Unit3.h"
 
+#include <QCloseEvent>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
@@ -25,4 +26,11 @@ void TForm3::showEvent(QShowEvent *event)
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     QDialog::showEvent(event);
+}
+
+void TForm3::reject() {}
+
+void TForm3::closeEvent(QCloseEvent *event)
+{
+    event->ignore();
 }

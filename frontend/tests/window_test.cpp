@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -124,6 +125,21 @@ TEST_F(WindowTest, ControlsCarryTheirNamesCaptionsAndPlaces)
     EXPECT_EQ(Form3->size(), QSize(400, 98));
     EXPECT_TRUE(Form3->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_TRUE(Form3->Label1->wordWrap());
+}
+
+// Only the end of the run takes the wait box away: an Esc or a close request on it would leave
+// the main window disabled behind nothing.
+TEST_F(WindowTest, TheWaitBoxStaysUntilTheRunEnds)
+{
+    Open();
+    Form3->show();
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(Form3, &esc);
+    EXPECT_TRUE(Form3->isVisible());
+    Form3->close();
+    EXPECT_TRUE(Form3->isVisible());
+    Form3->hide();
+    EXPECT_FALSE(Form3->isVisible());
 }
 
 TEST_F(WindowTest, StartUpListsTheControllerSortedOverTcpFromTheAddressField)

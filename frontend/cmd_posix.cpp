@@ -23,7 +23,8 @@ namespace cmd_detail {
 
 namespace {
 
-constexpr size_t kReadChunk = 256;
+constexpr size_t kReadChunk = 4096;
+constexpr size_t kReadBudget = 256 * 1024; // per call of ReadAvailable
 // Exit code reported for a child ended by a signal: outside 0..255, so it never looks like one of
 // the tool's statuses.
 constexpr std::uint32_t kSignalExitBase = 0x100;
@@ -98,6 +99,7 @@ long long NowMs()
 struct ChildProcess::Impl {
     pid_t pid = -1;
     bool reaped = false;
+    bool statusLost = false;
     int status = 0;
     bool terminated = false;
     std::uint32_t terminatedCode = 0;
@@ -120,20 +122,22 @@ struct ChildProcess::Impl {
                 return false;
             if (errno != EINTR) { // not our child any more: nothing left to wait for
                 reaped = true;
-                status = 0;
+                statusLost = true; // whatever it ended with is unknown, so it is no success
                 return true;
             }
         }
     }
 
-    // Reads what is there without blocking; closes a pipe at its end.
+    // Reads what is there without blocking, at most kReadBudget bytes, so that a child that
+    // writes without pause cannot keep the caller from its time-out; closes a pipe at its end.
     static void ReadAvailable(Fd &fd, QByteArray &into)
     {
         char chunk[kReadChunk];
-        for (;;) {
+        for (size_t taken = 0; taken < kReadBudget;) {
             const ssize_t n = ::read(fd.Get(), chunk, sizeof chunk);
             if (n > 0) {
                 into.append(chunk, n);
+                taken += static_cast<size_t>(n);
                 continue;
             }
             if (n < 0 && errno == EINTR)
@@ -199,6 +203,15 @@ std::uint32_t ChildProcess::Start(const QByteArray &cmdLine)
     const std::vector<QByteArray> args = SplitCommandLine(cmdLine);
     if (args.empty() || args.front().isEmpty())
         return ENOENT;
+
+    // A SIGCHLD that our own parent set to be ignored would have the system reap the child
+    // unasked, and its exit status would be lost.
+    struct sigaction chld;
+    if (::sigaction(SIGCHLD, nullptr, &chld) == 0 && chld.sa_handler == SIG_IGN) {
+        std::memset(&chld, 0, sizeof chld);
+        chld.sa_handler = SIG_DFL;
+        ::sigaction(SIGCHLD, &chld, nullptr);
+    }
 
     // Everything the child needs is prepared before the fork: after it, the child only makes
     // async-signal-safe calls.
@@ -310,6 +323,8 @@ std::uint32_t ChildProcess::ExitCode() const
 {
     if (m_impl->terminated)
         return m_impl->terminatedCode;
+    if (m_impl->statusLost)
+        return kSignalExitBase;
     const int st = m_impl->status;
     if (WIFEXITED(st))
         return static_cast<std::uint32_t>(WEXITSTATUS(st));

@@ -14,7 +14,8 @@ namespace cmd_detail {
 
 namespace {
 
-constexpr DWORD kReadChunk = 256;
+constexpr DWORD kReadChunk = 4096;
+constexpr DWORD kReadBudget = 256 * 1024; // per call of ReadAvailable
 constexpr DWORD kSliceMs = 10;
 constexpr size_t kEnvironmentSize = 101;
 
@@ -64,10 +65,11 @@ struct ChildProcess::Impl {
     QByteArray outBytes;
     QByteArray errBytes;
 
-    // Reads what the pipe holds without blocking; closes it at its end.
+    // Reads what the pipe holds without blocking, at most kReadBudget bytes, so that a child that
+    // writes without pause cannot keep the caller from its time-out; closes the pipe at its end.
     static void ReadAvailable(Handle &pipe, QByteArray &into)
     {
-        while (pipe.Valid()) {
+        for (DWORD taken = 0; pipe.Valid() && taken < kReadBudget;) {
             DWORD available = 0;
             if (!::PeekNamedPipe(pipe.Get(), nullptr, 0, nullptr, &available, nullptr)) {
                 pipe.Reset(); // broken: every write end is closed
@@ -83,6 +85,7 @@ struct ChildProcess::Impl {
                 return;
             }
             into.append(chunk, static_cast<qsizetype>(got));
+            taken += got;
         }
     }
 

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 
 namespace {
@@ -159,6 +160,21 @@ TEST(RunAndCapture, ChildPastItsTimeOutIsKilled)
     EXPECT_LT(ms, 20000);
     // Window events were dispatched between the polls.
     EXPECT_GT(ticks, 0);
+}
+
+// A front end started by a parent that ignores SIGCHLD inherits that: the system would then reap
+// the child unasked, and a failing child would read as a success.
+TEST(RunAndCapture, AnInheritedIgnoredChildSignalLosesNoExitStatus)
+{
+    struct sigaction ignore {}, saved {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(::sigaction(SIGCHLD, &ignore, &saved), 0);
+    ByteLines out, err;
+    std::uint32_t exitCode = 0;
+    const int started = RunAndCapture(EmitCmd("x", "", 100), 30, out, err, exitCode);
+    ::sigaction(SIGCHLD, &saved, nullptr);
+    ASSERT_EQ(started, 0);
+    EXPECT_EQ(exitCode, 100u);
 }
 
 TEST(RunAndCapture, MissingProgramLeavesListsAndExitCodeAlone)

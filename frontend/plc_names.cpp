@@ -103,13 +103,21 @@ bool CheckName(const QString &name, QString &error)
 
 bool CheckPcPath(const QString &path, QString &error)
 {
+    bool ok = true;
     for (const QChar c : path) {
-        if (c == QLatin1Char('"') || c.unicode() < 0x20 || c.unicode() == 0x7F) {
-            error = QStringLiteral("Недопустимое имя файла: \"%1\"").arg(Printable(path));
-            return false;
-        }
+        if (c == QLatin1Char('"') || c.unicode() < 0x20 || c.unicode() == 0x7F)
+            ok = false;
     }
-    return true;
+#ifndef _WIN32
+    // On POSIX a backslash is a folder separator to the console tool, and the command line is
+    // split into folder and name at a colon too: a name holding either would name another file.
+    const qsizetype name = path.lastIndexOf(QLatin1Char('/')) + 1;
+    if (path.contains(QLatin1Char('\\')) || path.indexOf(QLatin1Char(':'), name) >= 0)
+        ok = false;
+#endif
+    if (!ok)
+        error = QStringLiteral("Недопустимое имя файла: \"%1\"").arg(Printable(path));
+    return ok;
 }
 
 } // namespace plc_names

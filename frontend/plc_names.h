@@ -27,7 +27,9 @@ QByteArray ControllerBytes(const QString &shownName);
 bool CheckName(const QString &name, QString &error);
 
 // A PC path is safe to put between double quotes on a command line when it holds no double quote
-// and no control character. Returns false and sets error (naming the path) otherwise.
+// and no control character; on POSIX also no backslash, and no colon in its name part, which the
+// tool and the command line would take for separators. Returns false and sets error (naming the
+// path) otherwise.
 bool CheckPcPath(const QString &path, QString &error);
 
 } // namespace plc_names

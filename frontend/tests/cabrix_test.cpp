@@ -280,6 +280,11 @@ TEST_F(TCabrixTest, UnsafeControllerNamesAreRefusedWithoutRunning)
     // A PC path with a quote would end the quoted stretch on the command line.
     EXPECT_FALSE(plc.PutFile("/data/a\" /del \"b.txt"));
     EXPECT_FALSE(plc.GetFile("/da\"ta/b.txt"));
+    // On POSIX a colon in the name would split it into folder and name, and a backslash is a
+    // folder separator to the tool: either would send or replace another file than the one asked.
+    EXPECT_FALSE(plc.PutFile("/data/prog:v2.txt"));
+    EXPECT_FALSE(plc.PutFile("/data/sub\\prog.txt"));
+    EXPECT_FALSE(plc.GetFile("/da\\ta/b.txt"));
     EXPECT_TRUE(runner.calls.empty());
     EXPECT_FALSE(fired);
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace cabrix::test {
 
 std::string LoopbackAddressFor(std::string_view name) {
@@ -22,7 +24,10 @@ std::string LoopbackAddressFor(std::string_view name) {
 std::string TestAddress() {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
   if (info == nullptr) return "127.0.0.2";
-  return LoopbackAddressFor(std::string(info->test_suite_name()) + "." + info->name());
+  // Two checkouts testing side by side on one machine give each run a salt of its own.
+  const char* salt = std::getenv("CABRIX_TEST_ADDRESS_SALT");
+  return LoopbackAddressFor(std::string(salt != nullptr ? salt : "") + info->test_suite_name() +
+                            "." + info->name());
 }
 
 }  // namespace cabrix::test

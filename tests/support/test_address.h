@@ -14,8 +14,9 @@ inline constexpr std::uint16_t kPlcPort = 1200;
 // 127.0.0.1 and never ending in .0 or .255.
 std::string LoopbackAddressFor(std::string_view name);
 
-// LoopbackAddressFor("<suite>.<test>") of the running GoogleTest test (parameterised names
-// included); "127.0.0.2" outside a test.
+// LoopbackAddressFor("<salt><suite>.<test>") of the running GoogleTest test (parameterised names
+// included), where the salt is $CABRIX_TEST_ADDRESS_SALT (empty when unset); "127.0.0.2" outside
+// a test.
 std::string TestAddress();
 
 }  // namespace cabrix::test

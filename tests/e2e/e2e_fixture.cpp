@@ -279,6 +279,14 @@ std::vector<std::string> ReceivedFrames(const std::string& log) {
   return ::testing::AssertionSuccess();
 }
 
+std::optional<std::string> StoredFile(const SimProcess& sim, const std::string& name,
+                                      std::chrono::milliseconds timeout) {
+  sim.WaitForLog("note stored " + name + ", ", timeout);
+  std::error_code ec;
+  if (!fs::is_regular_file(sim.Store() / name, ec)) return std::nullopt;
+  return test::ReadFileBytes(sim.Store() / name);
+}
+
 std::vector<std::string> TempFilesIn(const fs::path& dir) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(dir)) {

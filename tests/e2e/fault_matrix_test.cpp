@@ -268,8 +268,11 @@ class FaultWorld : public E2eTest {
         EXPECT_TRUE(fs::exists(store / kOtherName)) << context;
         break;
       case Op::kUpload:
-        o.done = fs::exists(store / kFileName) && test::ReadFileBytes(store / kFileName) == source;
         o.succeeded = r.ExitedWith(0);
+        // A file of whole segments takes its name once the exchange is over: wait for that
+        // after a success.
+        o.done = (o.succeeded ? StoredFile(sim, kFileName)
+                              : std::optional(test::ReadFileBytes(store / kFileName))) == source;
         break;
       case Op::kDownload:
         o.done = test::ReadFileBytes(Pc(kFileName)) == source;

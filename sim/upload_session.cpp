@@ -118,6 +118,7 @@ class Upload {
     bool take = false;
     if (!frame.ChecksumOk()) {
       m_env.io.Log().Note("frame " + std::to_string(number) + " has a wrong checksum: code 20");
+      m_env.Repeated("frame " + std::to_string(number) + " with a wrong checksum");
       ack = ShortUnit(cabrix::kAckRejected, number);
     } else if (TakeFault(m_env, site, {FaultKind::kReject}, "answering code 20")) {
       ack = ShortUnit(cabrix::kAckRejected, number);
@@ -128,6 +129,7 @@ class Upload {
     } else {
       ack = ShortUnit(cabrix::kAckAccepted, number);
       take = true;
+      m_env.repeats.Reset();
     }
     m_env.io.Send(ack);
     m_lastAck = ack;
@@ -176,6 +178,7 @@ class Upload {
     if (m_lastAccepted != 0 && number == m_lastAccepted) {
       // The PC did not take our acknowledgement and sends the frame again: answer, keep the data.
       m_env.io.Log().Note("frame " + std::to_string(number) + " again; already taken");
+      m_env.Repeated("frame " + std::to_string(number) + " sent again");
       const auto ack = ShortUnit(cabrix::kAckAccepted, number);
       m_env.io.Send(ack);
       m_lastAck = ack;

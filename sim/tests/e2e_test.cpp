@@ -7,6 +7,8 @@
 #include <future>
 #include <thread>
 
+#include "exchange.h"
+#include "link/frame.h"
 #include "link/link_error.h"
 #include "pc_channels.h"
 #include "pc_client.h"
@@ -278,6 +280,38 @@ TEST(EndToEndTcp, PortZeroListensOnAFreePortShownInTheReadyLine) {
   auto channel = ConnectTcp(sim.TcpAddress(), sim.TcpPort(), 4s);
   PcClient client(*channel, true);
   EXPECT_EQ(client.Command("filedir").text, "");
+}
+
+// A client that keeps sending a damaged request, each time within the idle limit, is cut off
+// once that has gone on for longer than the idle limit, and the client waiting behind it is served.
+TEST(EndToEndTcp, AClientThatMakesNoHeadwayDoesNotHoldTheNextOneOff) {
+  SimOptions o;
+  o.tcp = TestAddress();
+  o.args = {"--idle-timeout", "2"};
+  SimProcess sim(std::move(o));
+  std::vector<std::uint8_t> request{0xAA, 0xAA, 10, 0, 1, 0, 0, 1, 0x31, 0, 6, 0,
+                                    'a', '.', 't', 'x', 't', 0};
+  request[6] = static_cast<std::uint8_t>(cabrix::WireChecksum(request) + 1);
+  int answers = 0;
+  auto hostile = ConnectTcp(sim.TcpAddress(), sim.TcpPort(), 4s);
+  std::thread pc([&] {
+    std::uint8_t ack[6];
+    try {
+      for (; answers < 60; ++answers) {
+        hostile->Write(request);
+        hostile->Read(ack);
+        std::this_thread::sleep_for(700ms);
+      }
+    } catch (const cabrix::CLinkError&) {
+    }
+  });
+  ASSERT_TRUE(sim.WaitForLog("request with a wrong checksum", 10s)) << sim.Log();
+  auto next = ConnectTcp(sim.TcpAddress(), sim.TcpPort(), 10s);
+  PcClient client(*next, true);
+  EXPECT_EQ(client.Command("filedir").text, "");
+  pc.join();
+  EXPECT_LT(answers, kRepeatLimit);
+  EXPECT_NE(sim.Log().find("no headway for over 2 s"), std::string::npos) << sim.Log();
 }
 
 TEST(EndToEndPty, BaudPacesWhatGoesOverTheLine) {

@@ -296,7 +296,8 @@ std::vector<std::string> TempFilesIn(const fs::path& dir) {
   return names;
 }
 
-SimProcess& E2eTest::StartSim(Transport transport, std::vector<std::string> args) {
+SimProcess& E2eTest::StartSim(Transport transport, std::vector<std::string> args,
+                              const fs::path& store) {
   // A short idle limit, so that an exchange that the tool gave up does not hold the simulator
   // for long.
   if (std::find(args.begin(), args.end(), "--idle-timeout") == args.end()) {
@@ -304,6 +305,7 @@ SimProcess& E2eTest::StartSim(Transport transport, std::vector<std::string> args
   }
   test::SimOptions o;
   o.args = std::move(args);
+  o.store = store;
   if (transport == Transport::kTcp) {
     o.tcp = test::TestAddress();
     return m_tcpSim.emplace(std::move(o));

@@ -136,8 +136,10 @@ class E2eTest : public ::testing::Test {
  protected:
   E2eTest();
 
-  // A simulator on TestAddress() (TCP) or on the pty mapped to COM<SimCom()> (serial).
-  SimProcess& StartSim(Transport transport, std::vector<std::string> args = {});
+  // A simulator on TestAddress() (TCP) or on the pty mapped to COM<SimCom()> (serial), with a
+  // fresh store of its own or the folder `store`.
+  SimProcess& StartSim(Transport transport, std::vector<std::string> args = {},
+                       const fs::path& store = {});
 
   // The link switch for the simulator of that transport.
   std::string LinkSwitch(Transport transport) const;

@@ -10,6 +10,7 @@
 #include "ops/exchange.h"
 #include "ops/upload_link.h"
 #include "text/console_text.h"
+#include "text/pc_name.h"
 #include "text/scan.h"
 
 namespace cabrix::dialect {
@@ -38,16 +39,6 @@ bool IsLinkFailure(int code) {
 int OneOrSeveral(int failures, int one, int several) {
   if (failures == 0) return kDone;
   return failures == 1 ? one : several;
-}
-
-// The PC name of a controller file: on POSIX the file system speaks UTF-8, while the controller's
-// names are Windows-1251 bytes.
-std::string PcName(const std::string& name) {
-#ifdef _WIN32
-  return name;
-#else
-  return Cp1251ToUtf8(name);
-#endif
 }
 
 // One command exchange over the job's link; the reply text when it completed.
@@ -103,7 +94,7 @@ int Get(const Job& job) {
   bool pcFileFailed = false;
   bool nameTooLong = false;
   for (const std::string& name : job.names) {
-    auto link = std::make_unique<CDownloadLink>(name, job.folder + PcName(name));
+    auto link = std::make_unique<CDownloadLink>(name, job.folder + PcFormOf(name));
     link->m_port = job.comPort;
     const int result = job.tcp ? link->DownloadFile(*job.tcp) : link->DownloadFile();
     if (result == kDownloadDone) continue;

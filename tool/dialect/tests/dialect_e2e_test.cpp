@@ -171,10 +171,13 @@ TEST_P(DialectEndToEnd, UpWritesTheFileAndAMissingOneIsAPcFileFailure) {
 
 TEST_P(DialectEndToEnd, NamesTooLongForTheFramesAreRefusedBeforeAnyExchange) {
   const std::string longName = std::string(250, 'n') + ".txt";
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"/del", longName}, {Folder(), "/get", longName}, {Folder(), "/up", longName}}) {
+  WriteFileBytes(m_pc / "Ωmega.txt", "no Windows-1251 form");
+  for (const auto& args : std::vector<std::vector<std::string>>{{"/del", longName},
+                                                                {Folder(), "/get", longName},
+                                                                {Folder(), "/up", longName},
+                                                                {Folder(), "/up", "Ωmega.txt"}}) {
     const ProcessResult r = Run(args);
-    EXPECT_TRUE(r.ExitedWith(111)) << args.front() << ": " << r.Describe();
+    EXPECT_TRUE(r.ExitedWith(111)) << args.back() << ": " << r.Describe();
   }
   EXPECT_FALSE(m_sim->Log().find("recv") != std::string::npos) << m_sim->Log();
 }

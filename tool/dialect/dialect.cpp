@@ -9,6 +9,7 @@
 #include "ops/download_link.h"
 #include "ops/exchange.h"
 #include "ops/upload_link.h"
+#include "platform/console.h"
 #include "text/console_text.h"
 #include "text/pc_name.h"
 #include "text/scan.h"
@@ -51,24 +52,41 @@ std::optional<std::string> Command(const Job& job, std::string_view text) {
   return link->m_text;
 }
 
-int Query(const Job& job, std::string_view command) {
-  const auto text = Command(job, command);
-  if (!text) return kLinkFailed;
-  PrintText(*text);
-  return kDone;
-}
-
-// The names of a directory reply, one per CR LF line.
-std::vector<std::string> ListedNames(std::string_view text) {
+// The lines of a reply text, which ends at its first zero byte: a line ends at CR LF, at a CR
+// alone or at an LF alone; text after the last line end is a line too.
+std::vector<std::string> ReplyLines(std::string_view text) {
   text = text.substr(0, text.find('\0'));
-  std::vector<std::string> names;
+  std::vector<std::string> lines;
   while (!text.empty()) {
     const std::size_t end = text.find_first_of("\r\n");
-    if (end != 0) names.emplace_back(text.substr(0, end));
+    lines.emplace_back(text.substr(0, end));
     if (end == std::string_view::npos) break;
-    text.remove_prefix(end + 1);
+    const bool crLf = text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n';
+    text.remove_prefix(end + (crLf ? 2 : 1));
   }
+  return lines;
+}
+
+// The names of a directory reply: its lines that are not empty.
+std::vector<std::string> ListedNames(std::string_view text) {
+  std::vector<std::string> names = ReplyLines(text);
+  std::erase_if(names, [](const std::string& name) { return name.empty(); });
   return names;
+}
+
+// Prints each line as the controller's own Windows-1251 bytes followed by CR LF: the front end
+// decodes them itself and sends a listed name back byte for byte, so nothing is converted.
+void PrintLines(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const std::string& line : lines) out += line + "\r\n";
+  platform::WriteRawOutput(out);
+}
+
+int Query(const Job& job, std::string_view command, bool namesOnly) {
+  const auto text = Command(job, command);
+  if (!text) return kLinkFailed;
+  PrintLines(namesOnly ? ListedNames(*text) : ReplyLines(*text));
+  return kDone;
 }
 
 int Delete(const Job& job) {
@@ -198,8 +216,8 @@ int Run(const Job& job) {
   SetOperatorMessages(OperatorMessages::kStandardError);
   try {
     switch (job.action) {
-      case Action::kDir: return Query(job, "filedir");
-      case Action::kInfo: return Query(job, "PLCInfo");
+      case Action::kDir: return Query(job, "filedir", true);
+      case Action::kInfo: return Query(job, "PLCInfo", false);
       case Action::kDelete: return Delete(job);
       case Action::kGet: return Get(job);
       case Action::kPut: return Put(job);

@@ -86,6 +86,8 @@ void WriteConsoleText(std::string_view cp866) {
   Put(stdout, ToTextStream(cp866), IsUtf8Terminal(STDOUT_FILENO));
 }
 
+void WriteRawOutput(std::string_view bytes) { std::fwrite(bytes.data(), 1, bytes.size(), stdout); }
+
 void FlushConsoleText() { std::fflush(stdout); }
 
 Console Console::StandardOutput() { return Console(::isatty(STDOUT_FILENO) == 1); }

@@ -107,7 +107,17 @@ int Delete(const Job& job) {
   return kDone;
 }
 
+// A name to read into the folder names a file in it: not empty, not "." or "..", with no folder
+// separator and no drive colon that would lead elsewhere.
+bool NamesAFileInTheFolder(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of("/\\:") == std::string_view::npos;
+}
+
 int Get(const Job& job) {
+  for (const std::string& name : job.names) {
+    if (!NamesAFileInTheFolder(name)) return kPcFileFailed;
+  }
   int failures = 0;
   bool pcFileFailed = false;
   bool nameTooLong = false;

@@ -238,6 +238,26 @@ TEST_P(DialectEndToEnd, ACyrillicControllerNameLandsUnderItsUtf8Name) {
   EXPECT_FALSE(fs::exists(m_pc / cp1251));
 }
 
+TEST_P(DialectEndToEnd, GetRefusesANameThatLeavesTheFolderBeforeAnythingIsSent) {
+  StoreFile("a.txt", "a");
+  fs::create_directory(m_pc / "in");
+  const std::string folder = "/FLDR" + (m_pc / "in").string();
+  for (const std::vector<std::string>& names :
+       {std::vector<std::string>{"../escaped.txt"}, {"..\\esc2.txt"}, {"sub/a.txt"}, {"C:a.txt"},
+        {"."}, {".."}, {""}, {"a.txt", "../escaped.txt"}}) {
+    std::vector<std::string> args = {folder, "/get"};
+    args.insert(args.end(), names.begin(), names.end());
+    const ProcessResult r = Run(args);
+    EXPECT_TRUE(r.ExitedWith(110)) << names.back() << ": " << r.Describe();
+  }
+  EXPECT_EQ(m_sim->Log().find(" recv "), std::string::npos) << m_sim->Log();
+  std::vector<std::string> written;
+  for (const auto& entry : fs::recursive_directory_iterator(m_pc.Path())) {
+    written.push_back(entry.path().lexically_relative(m_pc.Path()).string());
+  }
+  EXPECT_EQ(written, std::vector<std::string>{"in"});
+}
+
 TEST_P(DialectEndToEnd, ALinkFaultIsALinkFailure) {
   StartSim({"--idle-timeout", "5", "--fault", "close,op=dir,times=always"});
   StoreFile("a.txt", "a");

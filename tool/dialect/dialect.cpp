@@ -10,6 +10,7 @@
 #include "ops/exchange.h"
 #include "ops/upload_link.h"
 #include "platform/console.h"
+#include "platform/stop_request.h"
 #include "text/console_text.h"
 #include "text/pc_name.h"
 #include "text/scan.h"
@@ -94,8 +95,9 @@ int Delete(const Job& job) {
     if (name.size() + 11 > kMaxCommandText) return kNameTooLong;
   }
   for (const std::string& name : job.names) {
-    if (!Command(job, "filedelete " + name)) return kLinkFailed;
+    if (platform::StopRequested() || !Command(job, "filedelete " + name)) return kLinkFailed;
   }
+  if (platform::StopRequested()) return kLinkFailed;
   // The controller's answer to a delete says nothing reliable; its listing does.
   const auto listing = Command(job, "filedir");
   if (!listing) return kLinkFailed;
@@ -122,6 +124,7 @@ int Get(const Job& job) {
   bool pcFileFailed = false;
   bool nameTooLong = false;
   for (const std::string& name : job.names) {
+    if (platform::StopRequested()) return kLinkFailed;
     auto link = std::make_unique<CDownloadLink>(name, job.folder + PcFormOf(name));
     link->m_port = job.comPort;
     const int result = job.tcp ? link->DownloadFile(*job.tcp) : link->DownloadFile();
@@ -147,6 +150,7 @@ int Put(const Job& job) {
   bool pcFileFailed = false;
   bool nameTooLong = false;
   for (const std::string& name : job.names) {
+    if (platform::StopRequested()) return kLinkFailed;
     auto link = std::make_unique<CUploadLink>();
     link->m_port = job.comPort;
     try {

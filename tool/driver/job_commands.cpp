@@ -18,6 +18,7 @@ constexpr std::string_view kDeleteCommand = "filedelete ";
 }  // namespace
 
 bool CToolJob::RunQuery(std::string_view command, bool emptyTcpArgOnFailure) {
+  EndRunIfStopped();
   auto link = std::make_unique<CCommandLink>();
   link->m_port = m_comPort;
   link->BuildCommandFrame(command);
@@ -27,6 +28,7 @@ bool CToolJob::RunQuery(std::string_view command, bool emptyTcpArgOnFailure) {
     if (!ok) {
       if (emptyTcpArgOnFailure) m_tcpArg.clear();
       if (m_comPort > 0) {
+        EndRunIfStopped();
         // The TCP exchange used up the request; the fall-back sends a fresh one.
         link->BuildCommandFrame(command);
         if (!link->RunSerial()) return false;
@@ -53,6 +55,7 @@ int CToolJob::RunDelete() {
   // to, or no link was left for it) makes the run end with the link failure status.
   bool allDeleted = true;
   for (const std::string& entry : m_files) {
+    EndRunIfStopped();
     const auto name = ControllerNameOrRefusal(entry);
     if (!name) {
       allDeleted = false;
@@ -71,6 +74,7 @@ int CToolJob::RunDelete() {
       if (link->RunTcp(TcpAddress())) continue;
       m_tcpArg.clear();
       if (m_comPort > 0) {
+        EndRunIfStopped();
         link->BuildCommandFrame(command);
         if (!link->RunSerial()) return kStatusLinkFailed;
       } else {

@@ -49,6 +49,7 @@ int CToolJob::RunUpload() {
 int CToolJob::UploadListSerial() {
   CSkippedFiles skipped;
   for (std::size_t k = 1; k <= m_files.size(); ++k) {
+    EndRunIfStopped();
     auto link = std::make_unique<CUploadLink>();
     link->m_port = m_comPort;
     try {
@@ -66,6 +67,7 @@ int CToolJob::UploadListSerial() {
 int CToolJob::UploadListTcp(const platform::Ipv4Address& address) {
   CSkippedFiles skipped;
   for (std::size_t k = 1; k <= m_files.size(); ++k) {
+    EndRunIfStopped();
     auto link = std::make_unique<CUploadLink>();
     try {
       link->UploadFile(m_folder + m_files[k - 1], address);
@@ -88,6 +90,7 @@ int CToolJob::RunDownload() {
 
 int CToolJob::DownloadListSerial() {
   for (std::size_t k = 1; k <= m_files.size(); ++k) {
+    EndRunIfStopped();
     auto link = DownloadLinkFor(m_folder, m_files[k - 1]);
     int result = kTransferNameTooLong;
     if (link) {
@@ -104,6 +107,7 @@ int CToolJob::DownloadListSerial() {
 int CToolJob::DownloadListTcp(const platform::Ipv4Address& address) {
   CSkippedFiles skipped;
   for (std::size_t k = 1; k <= m_files.size(); ++k) {
+    EndRunIfStopped();
     auto link = DownloadLinkFor(m_folder, m_files[k - 1]);
     const int result = link ? link->DownloadFile(address) : kTransferNameTooLong;
     link.reset();

@@ -1,12 +1,12 @@
 #include "ops/download_link.h"
 
 #include <chrono>
-#include <thread>
 
 #include "link/frame.h"
 #include "link/link_error.h"
 #include "ops/exchange.h"
 #include "platform/console.h"
+#include "platform/stop_request.h"
 #include "text/console_text.h"
 #include "text/messages.h"
 
@@ -119,7 +119,7 @@ void CDownloadLink::RequestExchange(CByteChannel& channel, ReplyAcks& acks, bool
     if (serial) {
       if (sendings > 0) {
         ShowOperatorMessage(msg::kPressReset.view());
-        std::this_thread::sleep_for(kAfterResetPause);
+        platform::WaitForStop(kAfterResetPause);  // a stop request cuts it short
       }
       PurgeSerial(m_hPort);
     }

@@ -2,10 +2,12 @@
 // over the simulator's pseudo-terminal, judged by its exit status, its output and the files on
 // both sides.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/sim_process.h"
@@ -256,6 +258,23 @@ TEST_P(DialectEndToEnd, GetRefusesANameThatLeavesTheFolderBeforeAnythingIsSent) 
     written.push_back(entry.path().lexically_relative(m_pc.Path()).string());
   }
   EXPECT_EQ(written, std::vector<std::string>{"in"});
+}
+
+// Told to stop while it waits for a reply frame: the temporary file goes, the program ends by
+// the signal.
+TEST_P(DialectEndToEnd, AStoppedGetEndsBySignalAndLeavesNothingBehind) {
+  StartSim({"--idle-timeout", "30", "--fault", "silent,op=download,at=reply-frame,frame=3"});
+  StoreFile("big.bin", PatternBytes(5000, 6));
+  test::Subprocess get({DialectPath().string(), LinkSwitch(), Folder(), "/get", "big.bin"}, Env());
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (m_sim->Log().find("going silent") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  get.Signal(SIGTERM);
+  const ProcessResult r = get.Wait(20s);
+  EXPECT_EQ(r.signal, SIGTERM) << r.Describe() << m_sim->Log();
+  EXPECT_TRUE(fs::is_empty(m_pc.Path()));
 }
 
 TEST_P(DialectEndToEnd, ALinkFaultIsALinkFailure) {

@@ -25,6 +25,8 @@ struct StopCase {
   int signal;
 };
 
+void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
+
 class StopWhileWaiting : public E2eTest, public ::testing::WithParamInterface<StopCase> {};
 
 TEST_P(StopWhileWaiting, EndsBySignalAndLeavesNothingBehind) {

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "link/frame.h"
+#include "wire/frame.h"
 #include "link/link_error.h"
 #include "ops/exchange.h"
 #include "platform/console.h"
@@ -22,29 +22,9 @@ constexpr auto kAfterResetPause = std::chrono::milliseconds(5000);
 constexpr std::size_t kSegmentHeaderSize = 6;
 constexpr std::size_t kMoreFlagOffset = 2;
 
-constexpr std::uint8_t kNextSegmentRequest[] = {0xAA, 0xAA, 0x01, 0x00, 0x01,
-                                                0x00, 0x89, 0x01, kRequestNextSegment};
-
 constexpr char kSpinner[] = {'|', '\\', '-', '/', '-'};
 
 }  // namespace
-
-std::vector<std::uint8_t> BuildReadRequest(std::string_view name) {
-  const std::vector<std::uint8_t> area = BuildNameArea(name);
-  std::vector<std::uint8_t> request(12 + area.size(), 0);
-  request[0] = kFrameSync;
-  request[1] = kFrameSync;
-  Write16le(request, frame_offset::kLength, static_cast<std::uint16_t>(4 + area.size()));
-  Write16le(request, frame_offset::kNumber, 1);
-  request[frame_offset::kLast] = 1;
-  request[8] = kRequestReadFile;
-  request[9] = 0;
-  request[10] = static_cast<std::uint8_t>(area.size());
-  request[11] = 0;
-  std::copy(area.begin(), area.end(), request.begin() + 12);
-  request[frame_offset::kChecksum] = WireChecksum(request);
-  return request;
-}
 
 CDownloadLink::CDownloadLink(std::string_view name, std::string_view path)
     : m_name(name), m_path(path) {}
@@ -73,7 +53,7 @@ void CDownloadLink::Cleanup() {
 namespace {
 
 bool RefuseLongName(std::string_view name) {
-  if (name.size() <= kMaxDownloadName) return false;
+  if (name.size() <= kMaxReadName) return false;
   PrintText(msg::kNameTooLong.str() + std::string(name) + "\n");
   return true;
 }
@@ -214,7 +194,7 @@ int CDownloadLink::Transfer(CByteChannel& channel, bool serial) {
       deadline.Check();
     }
     for (;;) {
-      channel.Write(kNextSegmentRequest);
+      channel.Write(BuildNextSegmentRequest());
       channel.Read(acks.ack.bytes());
       if (acks.ack.code() == kAckAccepted) break;
       deadline.Check();

@@ -12,16 +12,9 @@
 
 namespace cabrix {
 
-// The longest name a read request can carry: its name-area length is one byte.
-inline constexpr std::size_t kMaxDownloadName = 253;
-
 // Results of a file read besides the link failure codes.
 inline constexpr int kDownloadDone = 1;
 inline constexpr int kDownloadEndMarker = 7;
-
-// The read request for one file: AA AA, 4 + A, number 1, checksum, last 1, 0x31, 0, A, 0 and the
-// name area.
-std::vector<std::uint8_t> BuildReadRequest(std::string_view name);
 
 class CDownloadLink : public CPlcLink {
  public:

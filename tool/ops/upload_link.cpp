@@ -17,10 +17,6 @@ constexpr int kMaxSendings = 4;
 constexpr std::size_t kSegmentHeaderSize = 4;  // 30 01 and the segment's byte count
 constexpr std::size_t kHeaderFrameRoom = kMaxPayload - 6;  // name area and data after the parameters
 
-// Sent by the PC after a segment's last block, and to poll until the controller is ready.
-const PlcAck kEndOfData(kAckAccepted, 0);
-const PlcAck kPoll(kAckAccepted, 1);
-
 std::uint64_t CeilDiv(std::uint64_t a, std::uint64_t b) { return (a + b - 1) / b; }
 
 }  // namespace
@@ -213,13 +209,13 @@ void CUploadLink::SendFrame(CByteChannel& channel, PlcFrame& frame, bool extende
 void CUploadLink::EndOfSegment(CByteChannel& channel, PlcFrame& block, bool serial) {
   if (serial) PurgeSerial(m_hPort);
   block.set_number(0);
-  channel.Write(kEndOfData.bytes());
+  channel.Write(kEndOfDataMessage.bytes());
   std::uint8_t status[8];
   if (channel.Read(status) != 8) throw CLinkError(kLinkBadReply);
   if (channel.Read(std::span(status, 2)) != 2) throw CLinkError(kLinkBadReply);
   const CPollDeadline deadline;
   for (;;) {
-    channel.Write(kPoll.bytes());
+    channel.Write(kPollMessage.bytes());
     PlcAck reply;
     if (channel.Read(reply.bytes()) != kAckSize) throw CLinkError(kLinkBadReply);
     if (reply.code() == kAckAccepted) return;
@@ -233,14 +229,14 @@ void CUploadLink::Closing(CByteChannel& channel, bool serial) {
     throw CLinkError(kTransferPcFileIo);
   }
   m_file.reset();
-  channel.Write(kEndOfData.bytes());
+  channel.Write(kEndOfDataMessage.bytes());
   std::uint8_t status[8];
   if (channel.Read(status) != 8) throw CLinkError(kLinkBadReply);
   channel.Read(status);
   if (serial) PurgeSerial(m_hPort);
   // The poll goes out from the buffer the reply comes back into: a reply of fewer than three
   // bytes leaves the poll's own 0A 00 in place and ends the loop.
-  PlcAck buffer = kPoll;
+  PlcAck buffer = kPollMessage;
   const CPollDeadline deadline;
   for (;;) {
     channel.Write(buffer.bytes());

@@ -6,13 +6,12 @@
 #include <memory>
 #include <string>
 
-#include "link/frame.h"
+#include "wire/frame.h"
 #include "link/plc_link.h"
 #include "platform/pc_file.h"
 
 namespace cabrix {
 
-inline constexpr std::uint32_t kSegmentSize = 4500;
 // The longest name the file-header frame can carry (its name area must leave room after the six
 // parameter bytes).
 inline constexpr std::size_t kMaxUploadName = 121;

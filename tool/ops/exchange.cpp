@@ -1,7 +1,7 @@
 #include "ops/exchange.h"
 
 #include "text/console_text.h"
-#include "text/cp1251_utf8.h"
+#include "codepage/codepage.h"
 #include "text/messages.h"
 #include "text/pc_name.h"
 

@@ -3,8 +3,8 @@
 #include <memory>
 #include <string_view>
 
+#include "cmdline/switches.h"
 #include "link/link_error.h"
-#include "link/tcp_arg.h"
 #include "ops/command_link.h"
 #include "ops/download_link.h"
 #include "ops/exchange.h"
@@ -13,15 +13,10 @@
 #include "platform/stop_request.h"
 #include "text/console_text.h"
 #include "text/pc_name.h"
-#include "text/scan.h"
 
 namespace cabrix::dialect {
 
 namespace {
-
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
 
 // The link failed: no answer, no port or connection, or a call on it failed (writing, setting
 // the line up).
@@ -183,30 +178,29 @@ std::optional<Job> ParseCommandLine(const std::vector<std::string>& args) {
   std::size_t i = 0;
   for (; i < args.size() && job.action == Action::kNone; ++i) {
     const std::string& arg = args[i];
-    if (StartsWith(arg, "/TCP")) {
-      job.tcp = ParseTcpArg(arg);
-      if (!job.tcp) return std::nullopt;
-      ++links;
-    } else if (StartsWith(arg, "/COM")) {
-      std::size_t pos = 4;
-      const auto port = ScanDecimal(arg, pos);
-      if (!port || *port <= 0) return std::nullopt;
-      job.comPort = *port;
-      ++links;
-    } else if (StartsWith(arg, "/FLDR")) {
-      job.folder = FolderOfSwitch(arg);
-    } else if (arg == "/dir") {
-      job.action = Action::kDir;
-    } else if (arg == "/info") {
-      job.action = Action::kInfo;
-    } else if (arg == "/del") {
-      job.action = Action::kDelete;
-    } else if (arg == "/get") {
-      job.action = Action::kGet;
-    } else if (arg == "/up") {
-      job.action = Action::kPut;
-    } else {
-      return std::nullopt;
+    switch (SwitchOf(arg)) {
+      case Switch::kTcp:
+        job.tcp = ParseTcpArg(arg);
+        if (!job.tcp) return std::nullopt;
+        ++links;
+        break;
+      case Switch::kCom: {
+        const auto port = ComPortOfSwitch(arg);
+        if (!port || *port <= 0) return std::nullopt;
+        job.comPort = *port;
+        ++links;
+        break;
+      }
+      case Switch::kFolder: job.folder = FolderOfSwitch(arg); break;
+      case Switch::kDir: job.action = Action::kDir; break;
+      case Switch::kInfo: job.action = Action::kInfo; break;
+      case Switch::kDel: job.action = Action::kDelete; break;
+      case Switch::kGet: job.action = Action::kGet; break;
+      case Switch::kUp: job.action = Action::kPut; break;
+      // The console tool's own switches, and names before an action, are unknown here.
+      case Switch::kInf:
+      case Switch::kDn:
+      case Switch::kName: return std::nullopt;
     }
   }
   job.names.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());

@@ -19,6 +19,9 @@ TForm3::TForm3(QWidget *parent)
     Label1->setGeometry(0, 0, 400, 98);
     Label1->setAlignment(Qt::AlignCenter);
     Label1->setWordWrap(true);
+    // The box draws its fixed single border itself: without a caption, a window manager may
+    // draw none.
+    Label1->setFrameStyle(QFrame::Box | QFrame::Plain);
 }
 
 void TForm3::showEvent(QShowEvent *event)

@@ -26,8 +26,9 @@ TForm3::TForm3(QWidget *parent)
 
 void TForm3::showEvent(QShowEvent *event)
 {
+    // The client area is placed, not the frame (see TForm2::showEvent).
     if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+        setGeometry(QRect(screen->availableGeometry().center() - rect().center(), size()));
     QDialog::showEvent(event);
 }
 

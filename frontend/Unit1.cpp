@@ -306,6 +306,8 @@ void TForm1::ComboBox1Change()
 
 void TForm1::Button5Click()
 {
+    if (FPlc->Running())
+        return;
     if (TcpChosen()) {
         FPlc->SetLinkKind(0);
         FPlc->SetIP(Edit1->text());
@@ -340,6 +342,8 @@ void TForm1::SetPlcItems(const TPlcNames &Names)
 
 void TForm1::Button3Click()
 {
+    if (FPlc->Running())
+        return;
     const QString error = Relist();
     if (!error.isEmpty() && !FClosePending)
         ErrorBox(error);
@@ -347,6 +351,8 @@ void TForm1::Button3Click()
 
 void TForm1::Button4Click()
 {
+    if (FPlc->Running())
+        return;
     QStringList lines;
     const bool ok = FPlc->GetInfo(lines);
     if (FClosePending)
@@ -401,9 +407,17 @@ bool PcFileExists(const QString &path) { return QFileInfo::exists(path); }
 
 } // namespace
 
-void TForm1::Button2Click() { Carry(TActionPlanner(PcFileExists).Copy(Selection())); }
+void TForm1::Button2Click()
+{
+    if (!FPlc->Running())
+        Carry(TActionPlanner(PcFileExists).Copy(Selection()));
+}
 
-void TForm1::Button1Click() { Carry(TActionPlanner(PcFileExists).Delete(Selection())); }
+void TForm1::Button1Click()
+{
+    if (!FPlc->Running())
+        Carry(TActionPlanner(PcFileExists).Delete(Selection()));
+}
 
 void TForm1::Carry(const TPlan &Plan)
 {

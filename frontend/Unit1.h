@@ -47,6 +47,8 @@ public:
     QPushButton *Button5; // Set
     QListWidget *ListBox1;
 
+    // The buttons' handlers do nothing while a console program runs (a listing or an information
+    // query leaves the window enabled): one run at a time.
     void FormCreate();
     void FormResize();
     void DriveComboBox1Change();

@@ -488,6 +488,25 @@ TEST_F(WindowTest, ClosingDuringARunStopsItOnlyIfTheOperatorSaysSo)
     EXPECT_FALSE(form.isVisible());
 }
 
+// A listing leaves the window enabled; what the operator presses meanwhile starts no second run
+// inside the first.
+TEST_F(WindowTest, ButtonsPressedDuringAListingStartNothing)
+{
+    PlcFile("a.txt");
+    TForm1 &form = Open();
+    Enter(form.ListBox1);
+    Select(form.ListBox1, "a.txt");
+    Steer("delay_dir", "1000");
+    answers = {mrYes, mrYes, mrYes};
+    QTimer::singleShot(300, &form, [&] {
+        for (QPushButton *b : {form.Button1, form.Button2, form.Button3, form.Button4, form.Button5})
+            b->click();
+    });
+    form.Button3->click();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(Calls().size(), 2);
+}
+
 TEST_F(WindowTest, ThePcListAndTheFreeSpaceFollowTheShownFolder)
 {
     PcFile("p.txt");

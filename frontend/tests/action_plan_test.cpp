@@ -11,7 +11,6 @@
 
 namespace {
 
-const QString kNoFile = "Файл не выбран!";
 const QString kCopyWait = "Подождите. Идет копирование…";
 
 TPlcName Name(const QByteArray &bytes) { return plc_names::Listed(bytes); }
@@ -62,37 +61,24 @@ protected:
     TActionPlanner planner{[this](const QString &path) { return pcFiles.count(path) > 0; }};
 };
 
-TEST_F(ActionPlanTest, Copy)
+// The window tests cover the plain cases; these are the names.
+TEST_F(ActionPlanTest, CopyComparesAndChecksNamesAsTheControllerHasThem)
 {
-    TSelection invalid = Pc("new.txt");
-    invalid.PlcListValid = false;
-    TSelection nowhere = Pc("new.txt");
-    nowhere.Side = TSide::None;
     TSelection noFolder = Plc(kA);
     noFolder.Folder.clear();
-    const TQuestion toController{"Копировать файла \"/pc/new.txt\" в контроллер?", mrYes};
-
     struct Case {
         const char *what;
         TSelection selection;
         Expected expected;
     };
     const Case cases[] = {
-        {"no listing", invalid,
-         {"Список файлов контроллера не прочитан, копирование невозможно. Проверьте связь и нажмите Dir."}},
-        {"no side", nowhere, {kNoFile}},
-        {"no PC file", Pc(""), {kNoFile}},
-        {"to the controller", Pc("new.txt"),
-         {"", "", {toController}, {TCallKind::PutFile, "/pc/new.txt", "", kCopyWait}}},
-        // The listed name is compared as the controller's bytes: case and look-alikes count.
+        // The listed name is compared as the controller's bytes.
         {"a listed Cyrillic name", Pc("Прог.prg"),
          {"",
           "",
           {{"Копировать файла \"/pc/Прог.prg\" в контроллер?", mrYes},
            {"Файл \"Прог.prg\" уже есть в контроллере. Перезаписать его?", mrNo}},
           {TCallKind::PutFile, "/pc/Прог.prg", "", kCopyWait}}},
-        {"another case", Pc("A.txt"),
-         {"", "", {{"Копировать файла \"/pc/A.txt\" в контроллер?", mrYes}}, {TCallKind::PutFile, "/pc/A.txt", "", kCopyWait}}},
         {"a character the controller lacks", Pc("ü.txt"),
          {"", "Имя файла \"ü.txt\" содержит знаки, которых нет в кодировке имён контроллера "
               "(Windows-1251). Переименуйте файл."}},
@@ -112,25 +98,14 @@ TEST_F(ActionPlanTest, Copy)
     };
     for (const Case &c : cases)
         Check(planner.Copy(c.selection), c.expected, c.what);
-}
-
-TEST_F(ActionPlanTest, Delete)
-{
-    TSelection invalid = Plc(kA);
-    invalid.PlcListValid = false;
-    TSelection pcSide = Plc(kA);
-    pcSide.Side = TSide::Pc;
-    pcSide.PcFile = "a.txt";
-    Check(planner.Delete(invalid), {kNoFile}, "no listing");
-    Check(planner.Delete(pcSide), {kNoFile}, "PC files are never deleted");
     Check(planner.Delete(Plc(kYolka)),
           {"", "", {{"Удалить файла \"Ёлка.txt\"?", mrNo}}, {TCallKind::DelFile, "", kYolka.Bytes, "Подождите. Идет удаление…"}},
-          "a controller file");
+          "a delete");
 }
 
-// A listed name that would leave the PC folder or its quotes on the command line is neither
-// copied nor deleted.
-TEST_F(ActionPlanTest, UnsafeControllerNamesAreRefused)
+// A name that would leave the PC folder or its quotes on the command line is neither copied nor
+// deleted.
+TEST_F(ActionPlanTest, UnsafeNamesAreRefused)
 {
     for (const char *bytes : {"", ".", "..", "../x", "a/b", "a\\b", "C:x", "a\"b", "a\tb", "a\rb", "a\x7f"}) {
         for (const TPlan &plan : {planner.Copy(Plc(Name(bytes))), planner.Delete(Plc(Name(bytes)))}) {
@@ -138,6 +113,10 @@ TEST_F(ActionPlanTest, UnsafeControllerNamesAreRefused)
             EXPECT_EQ(plan.Call.Kind, TCallKind::None) << bytes;
         }
     }
+    // A quote in a PC name would end its quoted stretch; a backslash is a folder separator to the
+    // console tool on POSIX.
+    for (const char *pcFile : {"a\" /del \"b.txt", "sub\\prog.txt"})
+        EXPECT_TRUE(planner.Copy(Pc(pcFile)).Refusal.startsWith("Недопустимое имя файла")) << pcFile;
 }
 
 } // namespace

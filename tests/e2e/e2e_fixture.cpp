@@ -279,6 +279,14 @@ std::vector<std::string> ReceivedFrames(const std::string& log) {
   return ::testing::AssertionSuccess();
 }
 
+std::optional<std::string> StoredFile(const SimProcess& sim, const std::string& name,
+                                      std::chrono::milliseconds timeout) {
+  sim.WaitForLog("note stored " + name + ", ", timeout);
+  std::error_code ec;
+  if (!fs::is_regular_file(sim.Store() / name, ec)) return std::nullopt;
+  return test::ReadFileBytes(sim.Store() / name);
+}
+
 std::vector<std::string> TempFilesIn(const fs::path& dir) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(dir)) {
@@ -288,7 +296,8 @@ std::vector<std::string> TempFilesIn(const fs::path& dir) {
   return names;
 }
 
-SimProcess& E2eTest::StartSim(Transport transport, std::vector<std::string> args) {
+SimProcess& E2eTest::StartSim(Transport transport, std::vector<std::string> args,
+                              const fs::path& store) {
   // A short idle limit, so that an exchange that the tool gave up does not hold the simulator
   // for long.
   if (std::find(args.begin(), args.end(), "--idle-timeout") == args.end()) {
@@ -296,6 +305,7 @@ SimProcess& E2eTest::StartSim(Transport transport, std::vector<std::string> args
   }
   test::SimOptions o;
   o.args = std::move(args);
+  o.store = store;
   if (transport == Transport::kTcp) {
     o.tcp = test::TestAddress();
     return m_tcpSim.emplace(std::move(o));

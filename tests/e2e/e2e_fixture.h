@@ -120,6 +120,13 @@ std::vector<std::string> ReceivedFrames(const std::string& log);
 ::testing::AssertionResult FaultFired(const SimProcess& sim, const std::string& spec,
                                       int times = 1);
 
+// The bytes of `name` in the simulator's store once its write has ended. A file of whole
+// 4500-byte segments takes its name only when the PC has ended the exchange (over the serial
+// line up to 5 s after it), so this waits at most `timeout` for the log to say it was stored.
+// nullopt when the file is not there.
+std::optional<std::string> StoredFile(const SimProcess& sim, const std::string& name,
+                                      std::chrono::milliseconds timeout = 10s);
+
 // Files in `dir` whose names start with ".cbx" (the tool's temporary download files).
 std::vector<std::string> TempFilesIn(const fs::path& dir);
 
@@ -129,8 +136,10 @@ class E2eTest : public ::testing::Test {
  protected:
   E2eTest();
 
-  // A simulator on TestAddress() (TCP) or on the pty mapped to COM<SimCom()> (serial).
-  SimProcess& StartSim(Transport transport, std::vector<std::string> args = {});
+  // A simulator on TestAddress() (TCP) or on the pty mapped to COM<SimCom()> (serial), with a
+  // fresh store of its own or the folder `store`.
+  SimProcess& StartSim(Transport transport, std::vector<std::string> args = {},
+                       const fs::path& store = {});
 
   // The link switch for the simulator of that transport.
   std::string LinkSwitch(Transport transport) const;

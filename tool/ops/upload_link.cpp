@@ -1,13 +1,9 @@
 #include "ops/upload_link.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "link/link_error.h"
 #include "ops/exchange.h"
-#include "platform/console.h"
-#include "text/console_text.h"
-#include "text/messages.h"
 
 namespace cabrix {
 
@@ -42,13 +38,13 @@ std::uint64_t UploadPlan::BlockPayload(std::uint64_t s) const {
   return SegmentBytes(s) + kSegmentHeaderSize;
 }
 
-CUploadLink::CUploadLink() = default;
+CUploadLink::CUploadLink(COperationObserver& observer) : m_observer(observer) {}
 CUploadLink::~CUploadLink() = default;
 
-void CUploadLink::ShowPercent(int percent) {
-  char text[16];
-  const int n = std::snprintf(text, sizeof text, "%3i%%", percent);
-  m_hConsole.WriteAt(m_cursor, std::string_view(text, static_cast<std::size_t>(std::max(n, 0))));
+void CUploadLink::Ended(bool done) {
+  if (m_name.empty()) return;
+  m_observer.FileEnds(TransferKind::kWrite, m_name, done);
+  m_name.clear();
 }
 
 void CUploadLink::CloseAll() {
@@ -64,11 +60,11 @@ namespace {
 
 // The name the controller gets for the file at `path`. One that has no controller form, or that
 // the file-header frame cannot carry, is refused before anything is sent.
-std::string ControllerNameOfPath(const std::string& path) {
-  auto name = ControllerNameOrRefusal(NameOfPath(path));
+std::string ControllerNameOfPath(const std::string& path, COperationObserver& observer) {
+  auto name = ControllerNameOrRefusal(NameOfPath(path), observer);
   if (!name) throw CLinkError(kTransferNameTooLong);
   if (name->size() > kMaxUploadName) {
-    PrintText(msg::kNameTooLong.str() + *name + "\n");
+    RefuseLongName(*name, observer);
     throw CLinkError(kTransferNameTooLong);
   }
   return std::move(*name);
@@ -77,7 +73,7 @@ std::string ControllerNameOfPath(const std::string& path) {
 }  // namespace
 
 void CUploadLink::UploadFile(const std::string& path) {
-  const std::string name = ControllerNameOfPath(path);
+  const std::string name = ControllerNameOfPath(path, m_observer);
   try {
     m_hPort = OpenSerial(m_port);
     ConfigureFor(*this, m_hPort, kUploadTimeouts);
@@ -86,14 +82,14 @@ void CUploadLink::UploadFile(const std::string& path) {
     m_hPort.Close();
   } catch (const CLinkError&) {
     CloseAll();
+    Ended(false);
     throw;
   }
-  ShowPercent(100);
-  PrintText("\n");
+  Ended(true);
 }
 
 void CUploadLink::UploadFile(const std::string& path, const platform::Ipv4Address& address) {
-  const std::string name = ControllerNameOfPath(path);
+  const std::string name = ControllerNameOfPath(path, m_observer);
   SetReceiveBound(kUploadTimeouts.readMultiplier, kUploadTimeouts.readConstant);
   m_socket = ConnectTcp(PLC_PORT, address);
   if (!m_socket.IsOpen()) throw CLinkError(kLinkCannotOpen);
@@ -104,10 +100,10 @@ void CUploadLink::UploadFile(const std::string& path, const platform::Ipv4Addres
     m_socket.Close();
   } catch (const CLinkError&) {
     CloseAll();
+    Ended(false);
     throw;
   }
-  ShowPercent(100);
-  PrintText("\n");
+  Ended(true);
 }
 
 void CUploadLink::ReadFileData(std::span<std::uint8_t> into) {
@@ -131,13 +127,8 @@ void CUploadLink::Transfer(CByteChannel& channel, const std::string& path, const
   const auto length = m_file->Length();
   if (!length) throw CLinkError(kTransferPcFileIo);
 
-  const std::uint64_t progressTotal = *length / kMaxPayload + 1;
-  std::uint64_t blocksSent = 0;
-
-  PrintText(msg::kWriting.str() + name + "   0%");
-  if (const auto pos = m_hConsole.CursorPosition()) {
-    m_cursor = {static_cast<std::int16_t>(pos->column - 3), pos->row};
-  }
+  m_name = name;
+  m_observer.FileStarts(TransferKind::kWrite, name);
 
   PlcFrameExt header;
   InitFrameExt(header);
@@ -147,6 +138,8 @@ void CUploadLink::Transfer(CByteChannel& channel, const std::string& path, const
   const std::vector<std::uint8_t> nameArea = BuildNameArea(name);
   const UploadPlan plan = UploadPlan::For(m_fileLength, nameArea.size());
   m_segmentCount = plan.segments;
+  TransferProgress progress{TransferKind::kWrite, m_name, plan.headerData, m_fileLength, 0,
+                            plan.segments};
 
   const std::uint64_t withHeader = 6 + nameArea.size() + m_fileLength;
   header.set_length(static_cast<std::uint16_t>(plan.wholeInHeader ? withHeader : kMaxPayload));
@@ -170,7 +163,8 @@ void CUploadLink::Transfer(CByteChannel& channel, const std::string& path, const
       block.set_length(size);
       block.set_last(remaining == 0 ? 1 : 0);
       auto payload = block.payload();
-      if (first && s >= 2) {
+      const bool segmentHeader = first && s >= 2;
+      if (segmentHeader) {
         payload[0] = kRequestWriteSegment;
         payload[1] = 0x01;
         Write16le(payload, 2, static_cast<std::uint16_t>(plan.SegmentBytes(s)));
@@ -180,8 +174,9 @@ void CUploadLink::Transfer(CByteChannel& channel, const std::string& path, const
       }
       first = false;
       SendFrame(channel, block, false);
-      ++blocksSent;
-      ShowPercent(static_cast<int>(blocksSent * 100 / progressTotal));
+      ++progress.frames;
+      progress.bytesDone += segmentHeader ? size - kSegmentHeaderSize : size;
+      m_observer.Progress(progress);
     }
     if (s < plan.segments) EndOfSegment(channel, block, serial);
   }

@@ -12,11 +12,4 @@ namespace cabrix {
 // taken as a format.
 void PrintText(std::string_view cp1251);
 
-// How the tool tells its operator of a condition that wants an answer ("Порт занят!" and the
-// like). The console tool shows a modal message box; a program that runs hidden under the front
-// end, with nobody at its console, writes the text as a line on standard error instead and goes on.
-enum class OperatorMessages { kMessageBox, kStandardError };
-void SetOperatorMessages(OperatorMessages mode);
-void ShowOperatorMessage(std::string_view cp1251);
-
 }  // namespace cabrix

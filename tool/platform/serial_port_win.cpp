@@ -24,6 +24,7 @@ DWORD ClampedSize(std::size_t size) {
 
 struct SerialPort::Impl {
   HANDLE handle = INVALID_HANDLE_VALUE;
+  COMMTIMEOUTS timeouts{};  // as Configure set them
 };
 
 SerialPort::SerialPort() : m_impl(std::make_unique<Impl>()) {}
@@ -73,6 +74,7 @@ SerialConfigResult SerialPort::Configure(const SerialTimeouts& timeouts) {
   t.WriteTotalTimeoutMultiplier = timeouts.writeTotalMultiplierMs;
   t.WriteTotalTimeoutConstant = timeouts.writeTotalConstantMs;
   if (!SetCommTimeouts(m_impl->handle, &t)) return SerialConfigResult::kSetTimeoutsFailed;
+  m_impl->timeouts = t;
   return SerialConfigResult::kOk;
 }
 
@@ -83,6 +85,34 @@ IoResult SerialPort::Read(std::span<std::uint8_t> buffer) {
   DWORD got = 0;
   const BOOL ok = ReadFile(m_impl->handle, buffer.data(), ClampedSize(buffer.size()), &got, nullptr);
   return {ok != 0, got};
+}
+
+IoResult SerialPort::ReadWithin(std::span<std::uint8_t> buffer, std::chrono::milliseconds wait) {
+  if (!IsOpen()) return {};
+  if (buffer.empty()) return {true, 0};
+  const HANDLE h = m_impl->handle;
+  DWORD got = 0;
+  if (wait.count() <= 0) {
+    // What the driver holds already: a read of no more than that returns at once.
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(h, &errors, &status)) return {false, 0};
+    const DWORD n = std::min<DWORD>(status.cbInQue, ClampedSize(buffer.size()));
+    if (n == 0) return {true, 0};
+    const BOOL ok = ReadFile(h, buffer.data(), n, &got, nullptr);
+    return {ok != 0, got};
+  }
+  // Interval and multiplier at MAXDWORD with a constant: the read returns as soon as anything is
+  // there, waiting at most the constant for it. The port's own time-outs come back after it.
+  COMMTIMEOUTS brief = m_impl->timeouts;
+  brief.ReadIntervalTimeout = MAXDWORD;
+  brief.ReadTotalTimeoutMultiplier = MAXDWORD;
+  brief.ReadTotalTimeoutConstant =
+      static_cast<DWORD>(std::min<long long>(wait.count(), MAXDWORD - 1));
+  if (!SetCommTimeouts(h, &brief)) return {false, 0};
+  const BOOL ok = ReadFile(h, buffer.data(), ClampedSize(buffer.size()), &got, nullptr);
+  const BOOL restored = SetCommTimeouts(h, &m_impl->timeouts);
+  return {ok != 0 && restored != 0, got};
 }
 
 IoResult SerialPort::Write(std::span<const std::uint8_t> data) {

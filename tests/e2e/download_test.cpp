@@ -154,6 +154,7 @@ TEST_P(Download, DamagedReplyFramesAreRecovered) {
   SimProcess& sim = StartSim({"--fault", "bad-checksum,op=download,frame=2", "--fault",
                               "code20-header,op=download,frame=3", "--fault",
                               "split-frame,op=download,frame=4", "--fault",
+                              "split-frame,op=download,frame=6,bytes=60", "--fault",
                               "bad-checksum,op=download,segment=2,frame=1"});
   const std::string data = test::PatternBytes(9000, 13);
   test::WriteFileBytes(sim.Store() / "a.bin", data);
@@ -165,9 +166,10 @@ TEST_P(Download, DamagedReplyFramesAreRecovered) {
   EXPECT_TRUE(FaultFired(sim, "bad-checksum,op=download,frame=2"));
   EXPECT_TRUE(FaultFired(sim, "code20-header,op=download,frame=3"));
   EXPECT_TRUE(FaultFired(sim, "split-frame,op=download,frame=4"));
+  EXPECT_TRUE(FaultFired(sim, "split-frame,op=download,frame=6,bytes=60"));
   EXPECT_TRUE(FaultFired(sim, "bad-checksum,op=download,segment=2,frame=1"));
-  // The two bad checksums are the only frames rejected: a frame that comes in two pieces, the
-  // first inside its header, is read whole at once.
+  // The two bad checksums are the only frames rejected: a frame that comes in two pieces, split
+  // inside its header or its payload, is read whole at once.
   EXPECT_EQ(Rejections(sim.Log()), 2) << sim.Log();
 }
 

@@ -19,7 +19,6 @@
 
 #include "ceiling.h"
 #include "child.h"
-#include "pty_relay.h"
 #include "stats.h"
 
 namespace fs = std::filesystem;
@@ -483,15 +482,12 @@ int main(int argc, char** argv) {
   // 3. The serial line: a pseudo-terminal at 115200 baud.
   {
     const fs::path serialLog = work / "serial.log";
-    const fs::path simPty = work / "plcsim-tty";
     const fs::path com3 = xdg / "cabrix" / "dosdevices" / "com3";
-    Controller sim(o, {"--store", serialStore.string(), "--pty", simPty.string(), "--baud",
+    // plcsim paces both directions: what it sends reaches the PC, and what the PC sends is
+    // answered, only once the line would have carried it.
+    Controller sim(o, {"--store", serialStore.string(), "--pty", com3.string(), "--baud",
                        "115200", "--log", serialLog.string()},
                    work / "plcsim-pty.err");
-    // The controller paces what it sends; the relay paces what the PC sends, so that both
-    // directions run at the line's rate.
-    bench::PtyRelay relay(simPty.string(), com3.string(), kLineBytesPerSecond);
-    if (!relay.Ok()) Fail("cannot set up the serial relay");
     const std::vector<std::string> env = {"XDG_CONFIG_HOME=" + xdg.string()};
     std::printf("\nserial line, pseudo-terminal at 115200 baud (11520 bytes/s each way)\n");
     std::printf("%-8s %-5s %10s %12s %12s %8s\n", "file", "dir", "seconds", "line seconds",

@@ -3,7 +3,7 @@
 # and runs them under Wine: the platform tests, then cabrix.exe against the POSIX build in
 # build/ (or $BUILD_DIR; its cabrix, plcsim and e2e_tests must have been built before): the
 # help, a round of command lines over TCP and the serial line compared with the POSIX tool's,
-# and the whole end-to-end suite.
+# the whole end-to-end suite, and the stop of a running read through the programs' named event.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,5 +16,6 @@ failed=0
 bash tests/wine/platform_tests.sh || failed=1
 bash tests/wine/help_smoke.sh || failed=1
 bash tests/wine/parity_smoke.sh || failed=1
+bash tests/wine/stop_smoke.sh || failed=1
 bash scripts/wine-e2e.sh || failed=1
 exit "$failed"

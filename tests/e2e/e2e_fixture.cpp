@@ -9,6 +9,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
 namespace cabrix::e2e {
 
@@ -296,6 +297,15 @@ std::vector<std::string> TempFilesIn(const fs::path& dir) {
   return names;
 }
 
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+}
+
 SimProcess& E2eTest::StartSim(Transport transport, std::vector<std::string> args,
                               const fs::path& store) {
   // A short idle limit, so that an exchange that the tool gave up does not hold the simulator
@@ -335,6 +345,13 @@ ToolRun E2eTest::Run(const std::vector<std::string>& args,
   ToolRun run;
   static_cast<ProcessResult&>(run) = test::RunProcess(test::ToolCommand(args), timeout, o);
   return run;
+}
+
+test::Subprocess E2eTest::Start(const std::vector<std::string>& args) const {
+  test::ProcessOptions o;
+  o.setEnv.push_back(m_xdg.Env());
+  o.workDir = m_pc.Str();
+  return test::Subprocess(test::ToolCommand(args), o);
 }
 
 std::string TransportName(const ::testing::TestParamInfo<Transport>& info) {

@@ -130,6 +130,9 @@ std::optional<std::string> StoredFile(const SimProcess& sim, const std::string& 
 // Files in `dir` whose names start with ".cbx" (the tool's temporary download files).
 std::vector<std::string> TempFilesIn(const fs::path& dir);
 
+// Polls `condition` every 10 ms until it holds, at most `timeout`; whether it came to hold.
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
+
 // One test's world: a PC folder (the tool's working folder), a device map, at most one simulator
 // per transport, and the runs of the tool.
 class E2eTest : public ::testing::Test {
@@ -154,6 +157,10 @@ class E2eTest : public ::testing::Test {
   // Runs cabrix with `args` in the PC folder, XDG_CONFIG_HOME set to the device map; under Wine
   // with the relay trace of MessageBoxA on.
   ToolRun Run(const std::vector<std::string>& args, std::chrono::milliseconds timeout = 30s) const;
+
+  // Starts cabrix as Run does, without waiting for it (the POSIX tool only: under Wine the
+  // process is the launcher's).
+  test::Subprocess Start(const std::vector<std::string>& args) const;
 
   fs::path Pc(const fs::path& name) const { return m_pc / name; }
   std::string FolderSwitch() const { return "/FLDR" + m_pc.Str(); }

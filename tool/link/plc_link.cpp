@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "link/link_error.h"
+#include "platform/stop_request.h"
 
 namespace cabrix {
 
@@ -28,8 +29,15 @@ int CPlcLink::Stop(bool /*immediate*/) {
   return -1;
 }
 
+// The program's own stop request (platform/stop_request.h) counts as the link's stop event: a
+// stop from outside ends the exchange at its next transport call, and a call that it cut short
+// ends with the same code, whatever the call itself returned.
 void CPlcLink::CheckStop() {
-  if (m_stopEvent.TryWait()) throw CLinkError(kLinkStopped);
+  if (m_stopEvent.TryWait() || platform::StopRequested()) throw CLinkError(kLinkStopped);
+}
+
+void CPlcLink::CheckStopAfterCall() {
+  if (platform::StopRequested()) throw CLinkError(kLinkStopped);
 }
 
 platform::SerialPort CPlcLink::OpenSerial(int port) {
@@ -63,6 +71,7 @@ bool CPlcLink::ConfigureSerial(platform::SerialPort& handle, std::uint32_t write
 int CPlcLink::ReadSerial(platform::SerialPort& handle, std::span<std::uint8_t> buffer) {
   CheckStop();
   const platform::IoResult r = handle.Read(buffer);
+  CheckStopAfterCall();
   if (!r.ok) throw CLinkError(kLinkCallFailed);
   if (r.count == 0) throw CLinkError(kLinkNoData);
   return static_cast<int>(r.count);
@@ -72,6 +81,7 @@ std::size_t CPlcLink::ReadSerialWithin(platform::SerialPort& handle, std::span<s
                                        std::chrono::milliseconds wait) {
   CheckStop();
   const platform::IoResult r = handle.ReadWithin(buffer, wait);
+  CheckStopAfterCall();
   if (!r.ok) throw CLinkError(kLinkCallFailed);
   return r.count;
 }
@@ -79,6 +89,7 @@ std::size_t CPlcLink::ReadSerialWithin(platform::SerialPort& handle, std::span<s
 bool CPlcLink::WriteSerial(platform::SerialPort& handle, std::span<const std::uint8_t> data) {
   CheckStop();
   const platform::IoResult r = handle.Write(data);
+  CheckStopAfterCall();
   if (!r.ok) throw CLinkError(kLinkCallFailed);
   if (r.count == 0 || r.count < data.size()) throw CLinkError(kLinkShortWrite);
   return true;
@@ -88,7 +99,9 @@ void CPlcLink::PurgeSerial(platform::SerialPort& handle) { handle.Purge(); }
 
 platform::TcpSocket CPlcLink::ConnectTcp(int port, const platform::Ipv4Address& address) {
   platform::TcpSocket socket;
-  socket.Connect(address, static_cast<std::uint16_t>(port));
+  // A connect that a stop request cut short, or one made as it came, is no connection.
+  if (!platform::StopRequested()) socket.Connect(address, static_cast<std::uint16_t>(port));
+  if (platform::StopRequested()) socket.Close();
   return socket;
 }
 
@@ -112,6 +125,7 @@ std::size_t CPlcLink::ReceiveTcpWithin(platform::TcpSocket& socket, std::span<st
                                        std::chrono::milliseconds wait) {
   CheckStop();
   const platform::TcpSocket::RecvResult r = socket.Receive(buffer, wait);
+  CheckStopAfterCall();
   switch (r.status) {
     case platform::TcpSocket::RecvStatus::kData: return r.count;
     case platform::TcpSocket::RecvStatus::kError: throw CLinkError(kLinkCallFailed);
@@ -124,6 +138,7 @@ std::size_t CPlcLink::ReceiveTcpWithin(platform::TcpSocket& socket, std::span<st
 bool CPlcLink::SendTcp(platform::TcpSocket& socket, std::span<const std::uint8_t> data) {
   CheckStop();
   const platform::IoResult r = socket.Send(data);
+  CheckStopAfterCall();
   if (!r.ok) throw CLinkError(kLinkCallFailed);
   if (r.count == 0 || r.count < data.size()) throw CLinkError(kLinkShortWrite);
   return true;

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "platform/serial_port.h"
+#include "platform/stop_request_win_p.h"
 
 namespace cabrix::platform {
 
@@ -25,6 +26,40 @@ DWORD ClampedSize(std::size_t size) {
 struct SerialPort::Impl {
   HANDLE handle = INVALID_HANDLE_VALUE;
   COMMTIMEOUTS timeouts{};  // as Configure set them
+  HANDLE done = nullptr;  // signalled when a read or write is over
+
+  ~Impl() {
+    if (done != nullptr) CloseHandle(done);
+  }
+
+  // One read or write under the port's time-outs. The port is opened for overlapped calls only
+  // so that a stop request can end the wait: the call itself is waited for to its end, as a
+  // synchronous one would be, unless the program is asked to stop, which cancels it.
+  IoResult Transfer(bool write, void* data, DWORD size) {
+    if (done == nullptr) done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (done == nullptr) return {};
+    OVERLAPPED call{};
+    call.hEvent = done;
+    ResetEvent(done);
+    const BOOL started = write ? WriteFile(handle, data, size, nullptr, &call)
+                               : ReadFile(handle, data, size, nullptr, &call);
+    if (!started && GetLastError() != ERROR_IO_PENDING) return {};
+    if (!started) {
+      const HANDLE stop = StopEventHandle();
+      const HANDLE waits[2] = {done, stop};
+      if (WaitForMultipleObjects(stop != nullptr ? 2 : 1, waits, FALSE, INFINITE) !=
+          WAIT_OBJECT_0) {
+        CancelIoEx(handle, &call);  // asked to stop: the caller sees to that
+      }
+    }
+    DWORD moved = 0;
+    const BOOL ok = GetOverlappedResult(handle, &call, &moved, TRUE);
+    if (ok) return {true, moved};
+    // A call that its time-outs ended is no failure, as in synchronous mode (where it succeeds
+    // with what arrived); some systems report it as ERROR_TIMEOUT on an overlapped handle.
+    const DWORD error = GetLastError();
+    return {error == ERROR_OPERATION_ABORTED || error == ERROR_TIMEOUT, moved};
+  }
 };
 
 SerialPort::SerialPort() : m_impl(std::make_unique<Impl>()) {}
@@ -45,9 +80,9 @@ bool SerialPort::Open(int number) {
   // The \\.\ form reaches ports above COM9 as well.
   char name[32];
   std::snprintf(name, sizeof name, "\\\\.\\COM%d", number);
-  // Share mode 0 takes the port exclusively; flags 0 keeps every call synchronous.
-  const HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                               nullptr);
+  // Share mode 0 takes the port exclusively. Every call is waited for to its end (Transfer).
+  const HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OVERLAPPED, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   m_impl->handle = h;
   return true;
@@ -82,16 +117,13 @@ bool SerialPort::Purge() { return IsOpen() && PurgeComm(m_impl->handle, kPurgeBo
 
 IoResult SerialPort::Read(std::span<std::uint8_t> buffer) {
   if (!IsOpen()) return {};
-  DWORD got = 0;
-  const BOOL ok = ReadFile(m_impl->handle, buffer.data(), ClampedSize(buffer.size()), &got, nullptr);
-  return {ok != 0, got};
+  return m_impl->Transfer(false, buffer.data(), ClampedSize(buffer.size()));
 }
 
 IoResult SerialPort::ReadWithin(std::span<std::uint8_t> buffer, std::chrono::milliseconds wait) {
   if (!IsOpen()) return {};
   if (buffer.empty()) return {true, 0};
   const HANDLE h = m_impl->handle;
-  DWORD got = 0;
   if (wait.count() <= 0) {
     // What the driver holds already: a read of no more than that returns at once.
     DWORD errors = 0;
@@ -99,8 +131,7 @@ IoResult SerialPort::ReadWithin(std::span<std::uint8_t> buffer, std::chrono::mil
     if (!ClearCommError(h, &errors, &status)) return {false, 0};
     const DWORD n = std::min<DWORD>(status.cbInQue, ClampedSize(buffer.size()));
     if (n == 0) return {true, 0};
-    const BOOL ok = ReadFile(h, buffer.data(), n, &got, nullptr);
-    return {ok != 0, got};
+    return m_impl->Transfer(false, buffer.data(), n);
   }
   // Interval and multiplier at MAXDWORD with a constant: the read returns as soon as anything is
   // there, waiting at most the constant for it. The port's own time-outs come back after it.
@@ -110,16 +141,14 @@ IoResult SerialPort::ReadWithin(std::span<std::uint8_t> buffer, std::chrono::mil
   brief.ReadTotalTimeoutConstant =
       static_cast<DWORD>(std::min<long long>(wait.count(), MAXDWORD - 1));
   if (!SetCommTimeouts(h, &brief)) return {false, 0};
-  const BOOL ok = ReadFile(h, buffer.data(), ClampedSize(buffer.size()), &got, nullptr);
+  const IoResult r = m_impl->Transfer(false, buffer.data(), ClampedSize(buffer.size()));
   const BOOL restored = SetCommTimeouts(h, &m_impl->timeouts);
-  return {ok != 0 && restored != 0, got};
+  return {r.ok && restored != 0, r.count};
 }
 
 IoResult SerialPort::Write(std::span<const std::uint8_t> data) {
   if (!IsOpen()) return {};
-  DWORD put = 0;
-  const BOOL ok = WriteFile(m_impl->handle, data.data(), ClampedSize(data.size()), &put, nullptr);
-  return {ok != 0, put};
+  return m_impl->Transfer(true, const_cast<std::uint8_t*>(data.data()), ClampedSize(data.size()));
 }
 
 void SerialPort::Close() {

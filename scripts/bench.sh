@@ -3,7 +3,7 @@
 # TCP and serial throughput against the protocol's ceilings, peak memory, processor time per
 # frame and, where tftp-hpa and tftpd-hpa are installed, a TFTP put beside ours.
 #   bash scripts/bench.sh [--quick] [--out FILE] [--repetitions N]
-# --quick skips the 1 MiB transfers over the serial line (over 90 s each way).
+# --quick skips the 1 MiB transfers over the 115200 line (over 90 s each way).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build-bench

@@ -16,6 +16,9 @@ namespace {
 constexpr DWORD kPurgeBoth = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 static_assert(kPurgeBoth == 15);
 
+// How often ReadWithin looks at the input queue while nothing is there.
+constexpr long long kQueueLookMs = 5;
+
 // A single ReadFile or WriteFile moves at most this many bytes; the frames are far smaller.
 DWORD ClampedSize(std::size_t size) {
   return static_cast<DWORD>(std::min<std::size_t>(size, 0x7FFFFFFF));
@@ -25,7 +28,6 @@ DWORD ClampedSize(std::size_t size) {
 
 struct SerialPort::Impl {
   HANDLE handle = INVALID_HANDLE_VALUE;
-  COMMTIMEOUTS timeouts{};  // as Configure set them
   HANDLE done = nullptr;  // signalled when a read or write is over
 
   ~Impl() {
@@ -109,7 +111,6 @@ SerialConfigResult SerialPort::Configure(const SerialTimeouts& timeouts) {
   t.WriteTotalTimeoutMultiplier = timeouts.writeTotalMultiplierMs;
   t.WriteTotalTimeoutConstant = timeouts.writeTotalConstantMs;
   if (!SetCommTimeouts(m_impl->handle, &t)) return SerialConfigResult::kSetTimeoutsFailed;
-  m_impl->timeouts = t;
   return SerialConfigResult::kOk;
 }
 
@@ -123,27 +124,26 @@ IoResult SerialPort::Read(std::span<std::uint8_t> buffer) {
 IoResult SerialPort::ReadWithin(std::span<std::uint8_t> buffer, std::chrono::milliseconds wait) {
   if (!IsOpen()) return {};
   if (buffer.empty()) return {true, 0};
-  const HANDLE h = m_impl->handle;
-  if (wait.count() <= 0) {
-    // What the driver holds already: a read of no more than that returns at once.
+  // What the driver holds is read at once: a read of no more than that never waits. Until
+  // something is there, the queue is looked at again every few milliseconds, `wait` in all.
+  using Clock = std::chrono::steady_clock;
+  const auto end = Clock::now() + wait;
+  for (;;) {
     DWORD errors = 0;
     COMSTAT status{};
-    if (!ClearCommError(h, &errors, &status)) return {false, 0};
+    if (!ClearCommError(m_impl->handle, &errors, &status)) return {false, 0};
     const DWORD n = std::min<DWORD>(status.cbInQue, ClampedSize(buffer.size()));
-    if (n == 0) return {true, 0};
-    return m_impl->Transfer(false, buffer.data(), n);
+    if (n > 0) return m_impl->Transfer(false, buffer.data(), n);
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
+    if (left.count() <= 0) return {true, 0};
+    const DWORD pause = static_cast<DWORD>(std::min<long long>(left.count(), kQueueLookMs));
+    const HANDLE stop = StopEventHandle();
+    if (stop == nullptr) {
+      Sleep(pause);
+    } else if (WaitForSingleObject(stop, pause) == WAIT_OBJECT_0) {
+      return {true, 0};  // asked to stop: the caller sees to that
+    }
   }
-  // Interval and multiplier at MAXDWORD with a constant: the read returns as soon as anything is
-  // there, waiting at most the constant for it. The port's own time-outs come back after it.
-  COMMTIMEOUTS brief = m_impl->timeouts;
-  brief.ReadIntervalTimeout = MAXDWORD;
-  brief.ReadTotalTimeoutMultiplier = MAXDWORD;
-  brief.ReadTotalTimeoutConstant =
-      static_cast<DWORD>(std::min<long long>(wait.count(), MAXDWORD - 1));
-  if (!SetCommTimeouts(h, &brief)) return {false, 0};
-  const IoResult r = m_impl->Transfer(false, buffer.data(), ClampedSize(buffer.size()));
-  const BOOL restored = SetCommTimeouts(h, &m_impl->timeouts);
-  return {r.ok && restored != 0, r.count};
 }
 
 IoResult SerialPort::Write(std::span<const std::uint8_t> data) {

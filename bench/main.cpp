@@ -37,6 +37,7 @@ struct Options {
   std::string plcsim;
   std::string out = "bench/results.json";
   bool quick = false;
+  bool serialOnly = false;  // only the two serial sections, for a quick look at the line
   int repetitions = 5;
 };
 
@@ -61,11 +62,13 @@ Options ParseOptions(int argc, char** argv) {
       o.out = value();
     } else if (a == "--quick") {
       o.quick = true;
+    } else if (a == "--serial-only") {
+      o.serialOnly = true;
     } else if (a == "--repetitions") {
       o.repetitions = std::max(1, std::atoi(value().c_str()));
     } else {
       Fail("unknown argument " + a +
-           " (use --cabrix PATH --plcsim PATH [--out FILE] [--quick] [--repetitions N])");
+           " (use --cabrix PATH --plcsim PATH [--out FILE] [--quick] [--serial-only] [--repetitions N])");
     }
   }
   if (o.cabrix.empty() || o.plcsim.empty()) Fail("--cabrix and --plcsim are needed");
@@ -268,7 +271,7 @@ int main(int argc, char** argv) {
   // For the TFTP comparison and the unpaced serial line beside TCP.
   std::map<std::string, double> twoCoreRates, twoCoreTripRates, twoCoreCeilTrips;
   const std::vector<const char*> tcpLabels = {"64KiB", "256KiB", "1MiB", "16MiB"};
-  {
+  if (!o.serialOnly) {
     Controller timed(o, {"--store", store.string(), "--tcp", timedAddr}, work / "plcsim-tcp.err");
     Controller counting(o, {"--store", countStore.string(), "--tcp", countAddr, "--log",
                             countLog.string()},
@@ -526,7 +529,7 @@ int main(int argc, char** argv) {
 
   // 4. TFTP beside us, when Debian's tftp-hpa and tftpd-hpa are installed: a put of the same
   // 1 MiB to an in.tftpd on loopback, 512-byte blocks each answered before the next goes out.
-  {
+  if (!o.serialOnly) {
     bench::JsonObject tftpJson;
     const char* server = "/usr/sbin/in.tftpd";
     const char* client = "/usr/bin/tftp";

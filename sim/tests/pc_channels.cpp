@@ -88,7 +88,19 @@ class SerialChannel : public FdChannel {
     if (got == 0) throw cabrix::CLinkError(cabrix::kLinkNoData);
     return got;
   }
-  void Purge() override { ::tcflush(m_fd, TCIOFLUSH); }
+  void Flush() override { ::tcflush(m_fd, TCIOFLUSH); }
+  // What is still on its way (the rest of a frame that paused longer than the read interval)
+  // is read and dropped until the line has been quiet for the interval, as the tool does.
+  void Purge() override {
+    ::tcflush(m_fd, TCIOFLUSH);
+    const Clock::time_point limit = Clock::now() + milliseconds(2000);
+    std::uint8_t scratch[256];
+    while (Clock::now() < limit && WaitInput(std::min(limit, Clock::now() + milliseconds(200)))) {
+      const ssize_t n = ::read(m_fd, scratch, sizeof scratch);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;
+    }
+  }
 
  private:
   milliseconds m_constant;

@@ -30,11 +30,11 @@ std::size_t ReadExactly(CByteChannel& ch, std::span<std::uint8_t> buf) {
 CommandReply PcClient::Command(const std::string& text) {
   const auto request = BuildCommandRequest(text);
   if (!request) throw CLinkError(kLinkBadTcpArg);
-  m_ch.Purge();
+  m_ch.Flush();
   m_ch.Write(*request);
   ReplyAcks acks;
   m_ch.Read(acks.ack.bytes());
-  m_ch.Purge();
+  m_ch.Flush();
   acks.ack.set_code(kAckAccepted);
   acks.ack.set_number(0);
   m_ch.Write(acks.ack.bytes());
@@ -141,7 +141,7 @@ void PcClient::Upload(const std::string& name, const std::string& data) {
       send(block, false);
     }
     if (s < N) {
-      m_ch.Purge();
+      m_ch.Flush();
       block.set_number(0);
       m_ch.Write(kEndOfData);
       std::uint8_t eight[8];
@@ -161,7 +161,7 @@ void PcClient::Upload(const std::string& name, const std::string& data) {
   std::uint8_t eight[8];
   ReadExactly(m_ch, eight);
   m_ch.Read(eight);
-  m_ch.Purge();
+  m_ch.Flush();
   std::array<std::uint8_t, 6> buf = kPoll;
   do {
     buf = kPoll;
@@ -184,7 +184,7 @@ std::optional<std::string> PcClient::Download(const std::string& name) {
 
   ReplyAcks acks;
   for (int attempts = 0;;) {
-    m_ch.Purge();
+    m_ch.Flush();
     m_ch.Write(request);
     m_ch.Read(acks.ack.bytes());
     if (++attempts == 3) throw CLinkError(kLinkCallFailed);

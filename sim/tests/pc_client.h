@@ -14,10 +14,11 @@
 
 namespace plcsim::testing {
 
-// A PC-side channel, with the purge that the serial exchanges do.
+// A PC-side channel, with the flush of the port that the serial exchanges do at their steps
+// (the receive procedure's Purge, which waits for a quiet line, is another thing).
 class PcChannel : public cabrix::CByteChannel {
  public:
-  virtual void Purge() {}
+  virtual void Flush() {}
 };
 
 // Adapts any channel (the memory pipe's PC end) to a PcChannel without purging.
@@ -43,6 +44,8 @@ class HookedPcChannel : public PcChannel {
     if (m_beforeWrite) m_beforeWrite(d);
     m_inner.Write(d);
   }
+  std::size_t ReadUnit(std::span<std::uint8_t> b) override { return m_inner.ReadUnit(b); }
+  void Flush() override { m_inner.Flush(); }
   void Purge() override { m_inner.Purge(); }
 
  private:
@@ -87,6 +90,8 @@ class PcClient {
       if (d.size() == 6 && d[0] == 0x55 && d[2] == 20 && d[3] == 0) ++rejects;
       inner.Write(d);
     }
+    std::size_t ReadUnit(std::span<std::uint8_t> b) override { return inner.ReadUnit(b); }
+    void Flush() override { inner.Flush(); }
     void Purge() override { inner.Purge(); }
     PcChannel& inner;
     int rejects = 0;

@@ -45,6 +45,7 @@ enum class FaultKind {
   kTruncate,       // a reply frame is cut short
   kRepeatFrame,    // an acknowledged reply frame goes out once more, as if the answer was lost
   kSkipFrame,      // a reply frame that is not the last is left out
+  kStopReading,    // a write is answered ahead of time to its end, and nothing more is read
 };
 
 struct FaultInfo {

@@ -93,6 +93,11 @@ void CPlcLink::SetReceiveBound(std::uint32_t multiplierMs, std::uint32_t constan
   m_receiveConstantMs = constantMs;
 }
 
+void CPlcLink::SetSendBound(std::uint32_t multiplierMs, std::uint32_t constantMs) {
+  m_sendMultiplierMs = multiplierMs;
+  m_sendConstantMs = constantMs;
+}
+
 int CPlcLink::ReceiveTcp(platform::TcpSocket& socket, std::span<std::uint8_t> buffer) {
   CheckStop();
   const auto bound = std::chrono::milliseconds(
@@ -110,7 +115,9 @@ int CPlcLink::ReceiveTcp(platform::TcpSocket& socket, std::span<std::uint8_t> bu
 
 bool CPlcLink::SendTcp(platform::TcpSocket& socket, std::span<const std::uint8_t> data) {
   CheckStop();
-  const platform::IoResult r = socket.Send(data);
+  const auto bound = std::chrono::milliseconds(
+      static_cast<std::int64_t>(data.size()) * m_sendMultiplierMs + m_sendConstantMs);
+  const platform::IoResult r = socket.Send(data, bound);
   CheckStopAfterCall();
   if (!r.ok) throw CLinkError(kLinkCallFailed);
   if (r.count == 0 || r.count < data.size()) throw CLinkError(kLinkShortWrite);

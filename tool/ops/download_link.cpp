@@ -101,7 +101,7 @@ int CDownloadLink::DownloadFile() {
 int CDownloadLink::DownloadFile(const platform::Ipv4Address& address) {
   if (RefuseLongName(m_name)) return kTransferNameTooLong;
   RemoveStaleFiles();
-  SetReceiveBound(kDownloadTimeouts.readMultiplier, kDownloadTimeouts.readConstant);
+  BoundTcpFor(*this, kDownloadTimeouts);
   m_socket = ConnectTcp(PLC_PORT, address);
   if (!m_socket.IsOpen()) return kLinkCannotOpen;
   try {

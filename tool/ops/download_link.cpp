@@ -131,9 +131,9 @@ void CDownloadLink::RequestExchange(CByteChannel& channel, ReplyAcks& acks, bool
 }
 
 void CDownloadLink::CreatePcFile(bool serial) {
-  const std::string target = platform::NativePath(m_path);
+  // A target that the user may not write is refused here, before any of the file has come.
   m_file = std::make_unique<platform::PcFile>();
-  if (!m_file->CreateTemporary(platform::FolderOf(target), m_tempPath)) {
+  if (!m_file->CreateReplacement(platform::NativePath(m_path), m_tempPath)) {
     m_file.reset();
     m_tempPath.clear();
     m_pcFileFailed = true;
@@ -152,7 +152,7 @@ void CDownloadLink::FinishPcFile(bool serial) {
   // where the old one was. Held until it has taken it: another program's read into this folder
   // removes the temporary files that nobody holds.
   if (!m_file->Sync()) throw CLinkError(kTransferPcFileIo);
-  if (!m_file->PutInPlaceOf(platform::NativePath(m_path))) {
+  if (!m_file->PutInPlace()) {
     m_pcFileFailed = true;
     ShowOperatorMessage(msg::kCannotCreate.view());
     throw CLinkError(serial ? kLinkCannotOpen : kLinkPcFileCreate);

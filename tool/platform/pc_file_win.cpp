@@ -169,8 +169,15 @@ bool PcFile::PutInPlaceOf(const std::string& target) {
 }
 
 bool PcFile::CreateReplacement(const std::string& target, std::string& createdPath) {
-  // The test that overwriting would make: a read-only file, a folder or a file that another
-  // program holds unshared does not open for writing. Nothing is changed by it.
+  // A read-only file or a folder is refused by its attributes, which also holds for a process
+  // whose rights would let it open one; otherwise the test that overwriting would make: a file
+  // that the user may not write or another program holds unshared does not open for writing.
+  // Nothing is changed by either.
+  const DWORD attributes = GetFileAttributesA(target.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    return false;
+  }
   const HANDLE h = CreateFileA(target.c_str(), GENERIC_WRITE,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

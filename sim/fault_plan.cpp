@@ -84,6 +84,10 @@ const std::vector<FaultInfo>& AllFaults() {
        "send a reply frame again after the PC accepted it, as if its answer was lost"},
       {FaultKind::kSkipFrame, "skip-frame", {Site::kReplyFrame}, false, false, false, 0,
        "leave a reply frame out and send the next one (never the last frame of a reply)"},
+      {FaultKind::kStopReading, "stop-reading", {Site::kFrameAck}, false, true, true, 60000,
+       "answer a frame of a write and all that would follow it ahead of time, as for whole\n"
+       "    segments and `bytes` bytes of file (64 MiB), then read nothing more: the PC's sends\n"
+       "    fill the buffers; the connection is held ms (or until the PC closes it)"},
   };
   return faults;
 }

@@ -46,6 +46,7 @@ enum class FaultKind {
   kOverlong,       // a reply frame carries more bytes than its length says
   kRepeatFrame,    // an acknowledged reply frame goes out once more, as if the answer was lost
   kSkipFrame,      // a reply frame that is not the last is left out
+  kStopReading,    // a write is answered ahead of time to its end, and nothing more is read
 };
 
 struct FaultInfo {

@@ -83,23 +83,36 @@ std::size_t FdStream::ReadSome(std::span<std::uint8_t> buffer, Millis timeout) {
   }
 }
 
-void FdStream::WriteAll(std::span<const std::uint8_t> data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = m_isSocket
-                          ? ::send(m_fd, data.data() + done, data.size() - done, MSG_NOSIGNAL)
-                          : ::write(m_fd, data.data() + done, data.size() - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-      continue;
-    }
+std::size_t FdStream::WriteSome(std::span<const std::uint8_t> data) {
+  for (;;) {
+    const ssize_t n = m_isSocket ? ::send(m_fd, data.data(), data.size(), MSG_NOSIGNAL)
+                                 : ::write(m_fd, data.data(), data.size());
+    if (n > 0) return static_cast<std::size_t>(n);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) {
-      if (!WaitFor(POLLOUT, kWriteStall)) throw StreamClosed("the PC reads nothing");
-      continue;
-    }
+    if (n < 0 && errno == EAGAIN) return 0;
     throw StreamClosed(std::string("write: ") + std::strerror(errno));
   }
+}
+
+void FdStream::WriteAll(std::span<const std::uint8_t> data) {
+  while (!data.empty()) {
+    const std::size_t n = WriteSome(data);
+    if (n == 0 && !WaitFor(POLLOUT, kWriteStall)) throw StreamClosed("the PC reads nothing");
+    data = data.subspan(n);
+  }
+}
+
+bool FdStream::WriteWithin(std::span<const std::uint8_t> data, Millis wait) {
+  const auto deadline = Clock::now() + wait;
+  while (!data.empty()) {
+    const std::size_t n = WriteSome(data);
+    if (n == 0) {
+      const auto left = std::chrono::ceil<Millis>(deadline - Clock::now());
+      if (left.count() <= 0 || !WaitFor(POLLOUT, left)) return false;
+    }
+    data = data.subspan(n);
+  }
+  return true;
 }
 
 void FdStream::Write(std::span<const std::uint8_t> data) {

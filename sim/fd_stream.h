@@ -27,6 +27,7 @@ class FdStream : public ByteStream {
   std::size_t ReadSome(std::span<std::uint8_t> buffer, Millis timeout) override;
   void Write(std::span<const std::uint8_t> data) override;
   void Pause(Millis duration) override;
+  bool WriteWithin(std::span<const std::uint8_t> data, Millis wait) override;
 
   // Reads and drops input until none has come for `quiet`, at most `limit` in all.
   void Discard(Millis quiet, Millis limit);
@@ -35,6 +36,8 @@ class FdStream : public ByteStream {
   // Waits for the fd to be ready for `events`, at most `timeout`; false on time-out.
   bool WaitFor(short events, Millis timeout);
   void WriteAll(std::span<const std::uint8_t> data);
+  // One write of what fits now: the count, 0 when there is no room. Throws StreamClosed.
+  std::size_t WriteSome(std::span<const std::uint8_t> data);
   // Sleeps until `when`; throws StopRequested when the stop descriptor becomes readable.
   void SleepUntil(std::chrono::steady_clock::time_point when);
 

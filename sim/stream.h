@@ -39,6 +39,11 @@ class ByteStream {
 
   // Waits for `duration` without reading (for injected delays). Throws StopRequested.
   virtual void Pause(Millis duration);
+
+  // Writes `data` as the PC takes it, unpaced and in as many writes as it takes, waiting at most
+  // `wait` in all for room; false when not all of it went in that time. Throws StreamClosed or
+  // StopRequested.
+  virtual bool WriteWithin(std::span<const std::uint8_t> data, Millis wait);
 };
 
 }  // namespace plcsim

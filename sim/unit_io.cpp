@@ -12,6 +12,11 @@ namespace off = cabrix::frame_offset;
 
 void ByteStream::Pause(Millis duration) { std::this_thread::sleep_for(duration); }
 
+bool ByteStream::WriteWithin(std::span<const std::uint8_t> data, Millis /*wait*/) {
+  Write(data);
+  return true;
+}
+
 std::uint16_t Unit::Code() const { return Read16le(bytes, 2); }
 std::uint16_t Unit::Number() const { return Read16le(bytes, off::kNumber); }
 std::uint16_t Unit::Length() const { return Read16le(bytes, off::kLength); }

@@ -9,6 +9,8 @@
 // something else: it closes the connection, or on the serial line sends its next request or
 // nothing for a while. A PC that stops after a full segment therefore leaves the file as far as
 // that segment.
+#include <algorithm>
+#include <chrono>
 #include <string>
 
 #include "wire/bytes.h"
@@ -21,6 +23,76 @@ namespace {
 
 constexpr std::size_t kSegmentBytes = cabrix::kSegmentSize;
 constexpr std::size_t kSegmentHeaderSize = 4;  // 30 01 and the u16 byte count
+
+// The stop-reading fault answers this much of a file ahead of time unless told otherwise
+// (bytes=), some megabytes of answers in writes of this many segments.
+constexpr std::uint64_t kAheadFileBytes = 64u << 20;
+constexpr int kAheadSegmentsPerWrite = 64;
+
+std::size_t FramesFor(std::size_t payload) {
+  return (payload + cabrix::kMaxPayload - 1) / cabrix::kMaxPayload;
+}
+
+// The first answer to the PC's end-of-data message: code 10, the segment's number and its byte
+// count.
+std::vector<std::uint8_t> EndOfDataUnit(int segment, std::size_t bytes) {
+  std::vector<std::uint8_t> unit =
+      ShortUnit(cabrix::kAckAccepted, static_cast<std::uint16_t>(segment));
+  unit.resize(8);
+  cabrix::Write16le(unit, 6, static_cast<std::uint16_t>(bytes));
+  return unit;
+}
+
+// Everything a PC writing a file waits for, from one frame of a segment on, taken to go on in
+// whole segments: the acknowledgement of each frame, then the answers to the segment's end of
+// data (an 8-byte and a 2-byte unit, and code 10 to its poll), segment after segment, until
+// `fileBytes` bytes of file are answered for. Made a stretch at a time.
+class AnswersAhead {
+ public:
+  struct Segment {
+    int number;
+    std::uint16_t firstFrame;
+    std::size_t frames;  // from firstFrame on
+    std::size_t bytes;
+    bool more;  // another segment may follow
+  };
+
+  AnswersAhead(const Segment& from, std::uint64_t fileBytes) : m_next(from), m_left(fileBytes) {}
+
+  bool Done() const { return m_done; }
+
+  // The answers for up to `segments` more segments.
+  std::vector<std::uint8_t> Next(int segments) {
+    std::vector<std::uint8_t> out;
+    auto append = [&out](const std::vector<std::uint8_t>& unit) {
+      out.insert(out.end(), unit.begin(), unit.end());
+    };
+    for (int i = 0; i < segments && !m_done; ++i) {
+      const Segment s = m_next;
+      for (std::size_t k = 0; k < s.frames; ++k) {
+        append(ShortUnit(cabrix::kAckAccepted, static_cast<std::uint16_t>(s.firstFrame + k)));
+      }
+      append(EndOfDataUnit(s.number, s.bytes));
+      append({0x0A, 0x00});
+      append(ShortUnit(cabrix::kAckAccepted, static_cast<std::uint16_t>(s.number)));
+      m_left -= std::min<std::uint64_t>(m_left, s.bytes);
+      m_done = !s.more || m_left == 0;
+      m_next = {s.number + 1, 1, FramesFor(kSegmentHeaderSize + kSegmentBytes), kSegmentBytes,
+                true};
+    }
+    return out;
+  }
+
+ private:
+  Segment m_next;
+  std::uint64_t m_left;
+  bool m_done = false;
+};
+
+Millis LeftUntil(std::chrono::steady_clock::time_point end) {
+  return std::max(Millis(0),
+                  std::chrono::ceil<Millis>(end - std::chrono::steady_clock::now()));
+}
 
 struct Header {
   std::string name;
@@ -114,6 +186,12 @@ class Upload {
     const std::uint16_t number = frame.Number();
     const SiteRef site = Site(plcsim::Site::kFrameAck, number);
     ApplyExitAndDelay(m_env, site);
+    if (frame.ChecksumOk()) {
+      if (const FaultSpec* f = TakeFault(m_env, site, {FaultKind::kStopReading},
+                                         "answering the write ahead, reading nothing more")) {
+        AnswerAheadAndHold(*f, RestFrom(frame));
+      }
+    }
     std::vector<std::uint8_t> ack;
     bool take = false;
     if (!frame.ChecksumOk()) {
@@ -134,6 +212,45 @@ class Upload {
     m_env.io.Send(ack);
     m_lastAck = ack;
     return take;
+  }
+
+  // The rest of the write from `frame` on (intact, and the one the write is at), as a PC that
+  // writes whole segments would send it.
+  AnswersAhead::Segment RestFrom(const Unit& frame) const {
+    const std::uint16_t number = frame.Number();
+    if (m_segment == 1 && number == 1) {
+      const Header h = ParseHeader(frame);
+      return {1, 1, 1 + FramesFor(h.firstSegment - h.data.size()), h.firstSegment, h.sizeFlag};
+    }
+    if (number == 1) {
+      const auto p = frame.Payload();
+      const std::size_t bytes =
+          p.size() >= kSegmentHeaderSize ? cabrix::Read16le(p, 2) : kSegmentBytes;
+      return {m_segment, 1, FramesFor(kSegmentHeaderSize + bytes), bytes, bytes == kSegmentBytes};
+    }
+    return {m_segment, number, FramesFor(m_segmentExpected - m_segmentGot), m_segmentExpected,
+            MoreMayFollow()};
+  }
+
+  // The stop-reading fault: the answers go out as the PC takes them, and nothing more is read,
+  // so that the PC's frames fill the buffers between the two. The connection is then held for
+  // the fault's time, or until the PC closes it.
+  [[noreturn]] void AnswerAheadAndHold(const FaultSpec& fault, const AnswersAhead::Segment& from) {
+    const auto holdEnd = std::chrono::steady_clock::now() + Millis(fault.ms);
+    AnswersAhead answers(from, fault.bytes ? static_cast<std::uint64_t>(*fault.bytes)
+                                           : kAheadFileBytes);
+    std::uint64_t sent = 0;
+    bool taken = true;
+    while (taken && !answers.Done()) {
+      const std::vector<std::uint8_t> stretch = answers.Next(kAheadSegmentsPerWrite);
+      taken = m_env.io.Stream().WriteWithin(stretch, LeftUntil(holdEnd));
+      if (taken) sent += stretch.size();
+    }
+    m_env.io.Log().Note("sent " + std::to_string(sent) + " bytes of answers ahead" +
+                        (taken ? ", all there were" : ", until the PC took no more") +
+                        "; holding the connection without reading");
+    m_env.io.Pause(LeftUntil(holdEnd));  // ends early when the PC closes the connection
+    throw FaultClose();
   }
 
   void TakeHeader(const Unit& first) {
@@ -257,11 +374,7 @@ class Upload {
   void AnswerEndOfData() {
     const SiteRef eod = Site(plcsim::Site::kEndOfData, 0);
     ApplyExitAndDelay(m_env, eod);
-    std::vector<std::uint8_t> first = ShortUnit(cabrix::kAckAccepted,
-                                                static_cast<std::uint16_t>(m_segment));
-    first.resize(8);
-    cabrix::Write16le(first, 6, static_cast<std::uint16_t>(m_segmentGot));
-    m_env.io.Send(first);
+    m_env.io.Send(EndOfDataUnit(m_segment, m_segmentGot));
     const std::uint8_t second[2] = {0x0A, 0x00};
     m_env.io.Send(second);
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -233,6 +234,99 @@ TEST_F(DownloadTcp, ARefusedReadRequestIsSentAgainAtMostThreeTimes) {
                           [](const std::string& u) { return u.rfind("AA AA 0A 00", 0) == 0; }),
             3);
   EXPECT_FALSE(fs::exists(Pc("b.txt")));
+}
+
+// Whose a target is and who reads into it: a file the reader may not open for writing (or, on
+// Windows, a read-only one) is refused before the read and stays as it was; one it may is
+// replaced and keeps its owner where the reader may give it; a link is written through.
+TEST_F(DownloadTcp, ATargetIsReplacedOnlyWhereTheReaderMayWriteIt) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to give files to another user";
+  constexpr unsigned kRoot = 0, kUser = 65534;  // the user: nobody
+  enum class At { kFile, kFolder, kLinkToOtherFolder };
+  struct Row {
+    const char* what;
+    unsigned reader;
+    At at;
+    unsigned owner;
+    fs::perms mode;
+    bool replaced;
+  };
+  using P = fs::perms;
+  const P r = P::owner_read | P::group_read | P::others_read;
+  const P rw = r | P::owner_write;
+  const bool wine = ToolUnderWine();
+  const std::vector<Row> rows{
+      {"the user's own read-only file", kUser, At::kFile, kUser, r, false},
+      {"root's file", kUser, At::kFile, kRoot, rw, false},
+      {"the user's own writable file", kUser, At::kFile, kUser, rw, true},
+      {"a link to the user's file elsewhere", kUser, At::kLinkToOtherFolder, kUser, rw, true},
+      {"a link to root's file elsewhere", kUser, At::kLinkToOtherFolder, kRoot, rw, false},
+      {"the user's file, read by root", kRoot, At::kFile, kUser, P::owner_read | P::owner_write,
+       true},
+      // Root may open a read-only file for writing; Windows refuses to write a read-only one.
+      {"a read-only file, read by root", kRoot, At::kFile, kRoot, r, !wine},
+      {"a folder", kRoot, At::kFolder, kRoot, P::all, false},
+      {"a link to root's file elsewhere, read by root", kRoot, At::kLinkToOtherFolder, kRoot, rw,
+       true},
+  };
+  SimProcess& sim = StartSim(Transport::kTcp);
+  test::WriteFileBytes(sim.Store() / "a.txt", "new");
+  const fs::path other = m_pc.Path().parent_path() / (m_pc.Path().filename().string() + "-other");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (wine && (row.reader != kRoot || row.at == At::kLinkToOtherFolder)) continue;
+    fs::remove_all(other);
+    for (const auto& entry : fs::directory_iterator(m_pc.Path())) fs::remove_all(entry.path());
+    fs::create_directories(other);
+    for (const fs::path& folder : {m_pc.Path(), other}) fs::permissions(folder, P::all);
+    const fs::path file = row.at == At::kLinkToOtherFolder ? other / "a.txt" : Pc("a.txt");
+    if (row.at == At::kFolder) {
+      fs::create_directory(file);
+    } else {
+      test::WriteFileBytes(file, "old");
+      ASSERT_EQ(::chown(file.c_str(), row.owner, row.owner), 0);
+      fs::permissions(file, row.mode);
+    }
+    if (row.at == At::kLinkToOtherFolder) fs::create_symlink(file, Pc("a.txt"));
+
+    const std::vector<std::string> args{sim.TcpSwitch(), FolderSwitch(), "/dn", "a.txt"};
+    ToolRun run;
+    if (row.reader == kRoot) {
+      run = Run(args);
+    } else {
+      const std::string id = std::to_string(row.reader);
+      std::vector<std::string> argv{"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"};
+      const std::vector<std::string> tool = test::ToolCommand(args);
+      argv.insert(argv.end(), tool.begin(), tool.end());
+      test::ProcessOptions o;
+      o.workDir = m_pc.Str();
+      static_cast<ProcessResult&>(run) = test::RunProcess(argv, 30s, o);
+    }
+    EXPECT_TRUE(run.ExitedWith(row.replaced ? 0 : 1)) << run.Describe();
+    if (row.replaced) {
+      EXPECT_TRUE(ShowedBoxes(run, {}));
+    } else {
+      EXPECT_TRUE(ShowedBoxes(run, {"невозможно создать файл!!!"}));
+    }
+    EXPECT_TRUE(TempFilesIn(m_pc.Path()).empty());
+    EXPECT_TRUE(TempFilesIn(other).empty());
+    if (row.at == At::kLinkToOtherFolder) {
+      EXPECT_TRUE(fs::is_symlink(Pc("a.txt")));
+    }
+    if (row.at == At::kFolder) {
+      EXPECT_TRUE(fs::is_directory(file));
+      continue;
+    }
+    EXPECT_EQ(test::ReadFileBytes(file), row.replaced ? "new" : "old");
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    if (!wine) {  // the Windows tool keeps neither owners nor mode bits
+      EXPECT_EQ(st.st_uid, row.owner);
+      EXPECT_EQ(st.st_gid, row.owner);
+      EXPECT_EQ(static_cast<P>(st.st_mode) & P::all, row.mode);
+    }
+  }
+  fs::remove_all(other);
 }
 
 TEST_F(DownloadTcp, AClosedConnectionIsALinkFailureAndTheTargetStays) {

@@ -103,6 +103,34 @@ TEST_F(PcFileWin, TemporaryFileHasAShortFixedNameAndReplacesTheTarget) {
   EXPECT_EQ(Entries(), std::vector<std::string>{"a.txt"});
 }
 
+// A read-only file or a folder at the target is refused before anything is written; a file that
+// may be written is replaced, as is a name that holds nothing yet.
+TEST_F(PcFileWin, AReplacementIsRefusedForAReadOnlyTargetOrAFolder) {
+  Make("ro.txt", "old");
+  ASSERT_TRUE(SetFileAttributesA((m_folder + "ro.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(CreateDirectoryA((m_folder + "sub").c_str(), nullptr));
+  Make("rw.txt", "old");
+  std::string temp;
+  for (const char* refused : {"ro.txt", "sub"}) {
+    PcFile file;
+    EXPECT_FALSE(file.CreateReplacement(m_folder + refused, temp)) << refused;
+  }
+  for (const char* replaced : {"rw.txt", "new.txt"}) {
+    PcFile file;
+    ASSERT_TRUE(file.CreateReplacement(m_folder + replaced, temp)) << replaced;
+    ASSERT_TRUE(file.Write(Bytes("new")));
+    ASSERT_TRUE(file.PutInPlace());
+    ASSERT_TRUE(file.Close());
+    EXPECT_EQ(ReadAll(m_folder + replaced), "new");
+  }
+  EXPECT_EQ(ReadAll(m_folder + "ro.txt"), "old");
+  std::vector<std::string> entries = Entries();
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, (std::vector<std::string>{"new.txt", "ro.txt", "rw.txt", "sub"}));
+  SetFileAttributesA((m_folder + "ro.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+  RemoveDirectoryA((m_folder + "sub").c_str());
+}
+
 TEST_F(PcFileWin, TwoTemporaryFilesGetDifferentNames) {
   PcFile first;
   PcFile second;

@@ -106,7 +106,7 @@ class TcpSocketWin : public ::testing::Test {
 
 TEST_F(TcpSocketWin, BytesPassBothWays) {
   const std::array<std::uint8_t, 5> frame{0xAA, 0xAA, 0x00, 0x0A, 0x0D};
-  const IoResult sent = m_client.Send(frame);
+  const IoResult sent = m_client.Send(frame, milliseconds(5000));
   ASSERT_TRUE(sent.ok);
   EXPECT_EQ(sent.count, frame.size());
   std::array<char, 16> in{};
@@ -152,6 +152,18 @@ TEST_F(TcpSocketWin, SilentPeerEndsTheReceiveAtTheBound) {
   EXPECT_LT(took, milliseconds(5000));
 }
 
+// A peer that reads nothing: the send ends at its bound, not when the peer lets it.
+TEST_F(TcpSocketWin, ASendThatThePeerDoesNotTakeEndsAtTheBound) {
+  const std::vector<std::uint8_t> big(64u << 20, 0x5A);
+  const auto start = Clock::now();
+  const IoResult sent = m_client.Send(big, milliseconds(300));
+  const milliseconds took = Since(start);
+  EXPECT_TRUE(sent.ok);
+  EXPECT_LT(sent.count, big.size());
+  EXPECT_GE(took, milliseconds(250));
+  EXPECT_LT(took, milliseconds(5000));
+}
+
 TEST_F(TcpSocketWin, PeerThatClosesIsReportedAsClosed) {
   ServerSends({1, 2});
   m_server->Reset();
@@ -176,7 +188,7 @@ TEST_F(TcpSocketWin, ShutdownEndsTheConnectionForThePeer) {
   m_client.Close();
   EXPECT_FALSE(m_client.IsOpen());
   std::array<std::uint8_t, 1> one{};
-  EXPECT_FALSE(m_client.Send(one).ok);
+  EXPECT_FALSE(m_client.Send(one, milliseconds(100)).ok);
   EXPECT_EQ(m_client.Receive(one, milliseconds(0)).status, TcpSocket::RecvStatus::kError);
 }
 

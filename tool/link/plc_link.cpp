@@ -110,6 +110,11 @@ void CPlcLink::SetReceiveBound(std::uint32_t multiplierMs, std::uint32_t constan
   m_receiveConstantMs = constantMs;
 }
 
+void CPlcLink::SetSendBound(std::uint32_t multiplierMs, std::uint32_t constantMs) {
+  m_sendMultiplierMs = multiplierMs;
+  m_sendConstantMs = constantMs;
+}
+
 std::chrono::milliseconds CPlcLink::ReceiveBound(std::size_t count) const {
   return std::chrono::milliseconds(static_cast<std::int64_t>(count) * m_receiveMultiplierMs +
                                    m_receiveConstantMs);
@@ -137,7 +142,9 @@ std::size_t CPlcLink::ReceiveTcpWithin(platform::TcpSocket& socket, std::span<st
 
 bool CPlcLink::SendTcp(platform::TcpSocket& socket, std::span<const std::uint8_t> data) {
   CheckStop();
-  const platform::IoResult r = socket.Send(data);
+  const auto bound = std::chrono::milliseconds(
+      static_cast<std::int64_t>(data.size()) * m_sendMultiplierMs + m_sendConstantMs);
+  const platform::IoResult r = socket.Send(data, bound);
   CheckStopAfterCall();
   if (!r.ok) throw CLinkError(kLinkCallFailed);
   if (r.count == 0 || r.count < data.size()) throw CLinkError(kLinkShortWrite);

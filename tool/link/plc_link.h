@@ -42,7 +42,9 @@ class CPlcLink {
   void PurgeSerial(platform::SerialPort& handle);
 
   // TCP transport. A receive waits at most count * multiplier + constant milliseconds, the
-  // bound the serial read of the same exchange has (SetReceiveBound); then it fails with 5.
+  // bound the serial read of the same exchange has (SetReceiveBound); then it fails with 5. A
+  // send must finish within the serial write's bound (SetSendBound), or it fails with 4, like a
+  // serial write that does not finish in time: a controller that stops reading cannot hold it.
   platform::TcpSocket ConnectTcp(int port, const platform::Ipv4Address& address);  // closed on failure
   int ReceiveTcp(platform::TcpSocket& socket, std::span<std::uint8_t> buffer);  // 2, 10, 5
   bool SendTcp(platform::TcpSocket& socket, std::span<const std::uint8_t> data);  // 2, 10, 4
@@ -51,6 +53,7 @@ class CPlcLink {
   std::size_t ReceiveTcpWithin(platform::TcpSocket& socket, std::span<std::uint8_t> buffer,
                                std::chrono::milliseconds wait);  // 2, 10
   void SetReceiveBound(std::uint32_t multiplierMs, std::uint32_t constantMs);
+  void SetSendBound(std::uint32_t multiplierMs, std::uint32_t constantMs);
   std::chrono::milliseconds ReceiveBound(std::size_t count) const;
 
   // The gap after which a unit that has begun is taken to be over: the serial read interval of
@@ -73,6 +76,8 @@ class CPlcLink {
  private:
   std::uint32_t m_receiveMultiplierMs = 20;
   std::uint32_t m_receiveConstantMs = 2000;
+  std::uint32_t m_sendMultiplierMs = 1;
+  std::uint32_t m_sendConstantMs = 5000;
   std::chrono::milliseconds m_readInterval{200};  // every exchange has 200 ms
 };
 

@@ -98,7 +98,7 @@ bool CCommandLink::RunSerial() {
 
 bool CCommandLink::RunTcp(const platform::Ipv4Address& address) {
   m_text.clear();
-  SetReceiveBound(kCommandTimeouts.readMultiplier, kCommandTimeouts.readConstant);
+  BoundTcpFor(*this, kCommandTimeouts);
   m_socket = ConnectTcp(PLC_PORT, address);
   if (!m_socket.IsOpen()) {
     ReleaseRequest();

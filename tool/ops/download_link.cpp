@@ -78,7 +78,7 @@ int CDownloadLink::DownloadFile() {
 int CDownloadLink::DownloadFile(const platform::Ipv4Address& address) {
   if (RefusedAsTooLong(m_name, m_observer)) return kTransferNameTooLong;
   RemoveStaleFiles();
-  SetReceiveBound(kDownloadTimeouts.readMultiplier, kDownloadTimeouts.readConstant);
+  BoundTcpFor(*this, kDownloadTimeouts);
   m_socket = ConnectTcp(PLC_PORT, address);
   if (!m_socket.IsOpen()) return kLinkCannotOpen;
   int result = kDownloadDone;
@@ -111,9 +111,9 @@ void CDownloadLink::RequestExchange(CByteChannel& channel, ReplyAcks& acks, bool
 }
 
 void CDownloadLink::CreatePcFile(bool serial) {
-  const std::string target = platform::NativePath(m_path);
+  // A target that the user may not write is refused here, before any of the file has come.
   m_file = std::make_unique<platform::PcFile>();
-  if (!m_file->CreateTemporary(platform::FolderOf(target), m_tempPath)) {
+  if (!m_file->CreateReplacement(platform::NativePath(m_path), m_tempPath)) {
     m_file.reset();
     m_tempPath.clear();
     m_pcFileFailed = true;
@@ -132,7 +132,7 @@ void CDownloadLink::FinishPcFile(bool serial) {
   // where the old one was. Held until it has taken it: another program's read into this folder
   // removes the temporary files that nobody holds.
   if (!m_file->Sync()) throw CLinkError(kTransferPcFileIo);
-  if (!m_file->PutInPlaceOf(platform::NativePath(m_path))) {
+  if (!m_file->PutInPlace()) {
     m_pcFileFailed = true;
     m_observer.Message(MessageKind::kAlert, msg::kCannotCreate.view());
     throw CLinkError(serial ? kLinkCannotOpen : kLinkPcFileCreate);

@@ -21,7 +21,7 @@ enum TransferCode : int {
 };
 
 // The serial time-outs of one kind of exchange, in milliseconds. A TCP receive of the same
-// exchange is bounded by the same read total.
+// exchange is bounded by the same read total, a TCP send by the same write total.
 struct CExchangeTimeouts {
   std::uint32_t readInterval;
   std::uint32_t readMultiplier;
@@ -37,6 +37,12 @@ inline constexpr CExchangeTimeouts kDownloadTimeouts{200, 10, 20000, 1, 20000};
 inline void ConfigureFor(CPlcLink& link, platform::SerialPort& port, const CExchangeTimeouts& t) {
   link.ConfigureSerial(port, t.writeConstant, t.writeMultiplier, t.readMultiplier, t.readInterval,
                        t.readConstant);
+}
+
+// The TCP bounds of an exchange: those of its serial reads and writes.
+inline void BoundTcpFor(CPlcLink& link, const CExchangeTimeouts& t) {
+  link.SetReceiveBound(t.readMultiplier, t.readConstant);
+  link.SetSendBound(t.writeMultiplier, t.writeConstant);
 }
 
 // The loops in which the PC polls the controller until it answers "accepted" have no count of

@@ -90,7 +90,7 @@ void CUploadLink::UploadFile(const std::string& path) {
 
 void CUploadLink::UploadFile(const std::string& path, const platform::Ipv4Address& address) {
   const std::string name = ControllerNameOfPath(path, m_observer);
-  SetReceiveBound(kUploadTimeouts.readMultiplier, kUploadTimeouts.readConstant);
+  BoundTcpFor(*this, kUploadTimeouts);
   m_socket = ConnectTcp(PLC_PORT, address);
   if (!m_socket.IsOpen()) throw CLinkError(kLinkCannotOpen);
   try {

@@ -35,9 +35,20 @@ class PcFile {
   bool CreateTemporary(const std::string& folder, std::string& createdPath);
 
   // Puts the temporary file, still open and held, in the place of `target`, a path in the same
-  // folder: a file of that name is replaced and (on POSIX) lends the new one its permissions.
-  // The move itself is made durable. False when it fails; the file then keeps its temporary name.
+  // folder: a file of that name is replaced and (on POSIX) lends the new one its permissions,
+  // and its owner and group as far as the process may give them. The move itself is made
+  // durable. False when it fails; the file then keeps its temporary name.
   bool PutInPlaceOf(const std::string& target);
+
+  // Creates the file that is to replace `target` (a native path) once it is whole: a temporary
+  // file as CreateTemporary makes, beside the file that `target` names. On POSIX a symbolic
+  // link is followed to its end, so that the file it leads to is replaced and the link stays.
+  // False, with nothing created, when that file exists but the user may not open it for writing
+  // (on Windows: it is read-only) or it is no regular file, or the links lead nowhere.
+  bool CreateReplacement(const std::string& target, std::string& createdPath);
+
+  // Puts the file made by CreateReplacement in the place of the file it was made for.
+  bool PutInPlace();
 
   bool IsOpen() const;
   std::optional<std::uint64_t> Length();

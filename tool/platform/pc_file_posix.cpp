@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cerrno>
 #include <cstdio>
 #include <random>
@@ -21,6 +22,7 @@ namespace {
 constexpr std::string_view kTemporaryPrefix = ".cbx";
 constexpr int kTemporaryNameLength = 6;
 constexpr int kCreateAttempts = 16;
+constexpr int kMaxLinkHops = 40;  // as many as the system itself follows
 
 bool LockExclusive(int fd) { return ::flock(fd, LOCK_EX | LOCK_NB) == 0; }
 
@@ -54,6 +56,40 @@ void SyncFolderOf(const std::string& path) {
   if (dir.Valid()) ::fsync(dir.Get());
 }
 
+// The file that `path` names through any chain of symbolic links: the last link's target,
+// which need not exist yet. Empty when the chain does not end or cannot be read.
+std::string ThroughLinks(std::string path) {
+  for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? path : std::string();
+    if (!S_ISLNK(st.st_mode)) return path;
+    char to[PATH_MAX];
+    const ssize_t n = ::readlink(path.c_str(), to, sizeof to);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof to) return std::string();
+    const std::string next(to, static_cast<std::size_t>(n));
+    path = next.front() == '/' ? next : FolderOf(path) + next;
+  }
+  return std::string();
+}
+
+// Whether a file written for `path` (no link) may take its place: there is no such file yet,
+// or it is a regular file that the user may open for writing, as overwriting it would.
+bool MayBeReplaced(const std::string& path) {
+  // Neither truncated nor otherwise changed by the test; O_NONBLOCK and O_NOCTTY keep a FIFO or
+  // a terminal from holding or adopting the tool.
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd.Valid()) return errno == ENOENT;
+  struct stat st {};
+  return ::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Gives the file at `fd` the owner and group of `old`, or failing that (a user who is not
+// root) its group where the user belongs to it; failing both the file keeps the user's.
+void TakeOwnership(int fd, const struct stat& old) {
+  if (::fchown(fd, old.st_uid, old.st_gid) == 0) return;
+  if (::fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0) return;
+}
+
 std::string RandomSuffix() {
   static constexpr char kAlphabet[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -75,6 +111,7 @@ std::string NativePath(std::string_view pcPath) {
 struct PcFile::Impl {
   UniqueFd fd;
   std::string temporaryPath;  // while the file is a temporary one
+  std::string replacedPath;   // the file that CreateReplacement made it for
 };
 
 PcFile::PcFile() : m_impl(std::make_unique<Impl>()) {}
@@ -156,17 +193,28 @@ bool PcFile::Sync() { return IsOpen() && ::fsync(m_impl->fd.Get()) == 0; }
 
 bool PcFile::PutInPlaceOf(const std::string& target) {
   if (!IsOpen() || m_impl->temporaryPath.empty()) return false;
-  // The file that is replaced keeps its permissions, as when it is overwritten in place.
+  // The file that is replaced keeps its owner, group and permissions, as when it is overwritten
+  // in place. The permissions come last: a change of owner clears the set-user-ID bits.
   struct stat old {};
-  if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
-      ::fchmod(m_impl->fd.Get(), old.st_mode & 07777) != 0) {
-    return false;
+  if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+    TakeOwnership(m_impl->fd.Get(), old);
+    if (::fchmod(m_impl->fd.Get(), old.st_mode & 07777) != 0) return false;
   }
   if (std::rename(m_impl->temporaryPath.c_str(), target.c_str()) != 0) return false;
   m_impl->temporaryPath.clear();
   SyncFolderOf(target);
   return true;
 }
+
+bool PcFile::CreateReplacement(const std::string& target, std::string& createdPath) {
+  const std::string replaced = ThroughLinks(target);
+  if (replaced.empty() || !MayBeReplaced(replaced)) return false;
+  if (!CreateTemporary(FolderOf(replaced), createdPath)) return false;
+  m_impl->replacedPath = replaced;
+  return true;
+}
+
+bool PcFile::PutInPlace() { return IsOpen() && PutInPlaceOf(m_impl->replacedPath); }
 
 bool PcFile::Close() {
   if (!IsOpen()) return true;

@@ -56,6 +56,7 @@ std::string NativePath(std::string_view pcPath) { return std::string(pcPath); }
 struct PcFile::Impl {
   HANDLE handle = INVALID_HANDLE_VALUE;
   std::string temporaryPath;  // while the file is a temporary one
+  std::string replacedPath;   // the file that CreateReplacement made it for
 };
 
 PcFile::PcFile() : m_impl(std::make_unique<Impl>()) {}
@@ -166,6 +167,31 @@ bool PcFile::PutInPlaceOf(const std::string& target) {
   return MoveFileExA(from.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
+
+bool PcFile::CreateReplacement(const std::string& target, std::string& createdPath) {
+  // A read-only file or a folder is refused by its attributes, which also holds for a process
+  // whose rights would let it open one; otherwise the test that overwriting would make: a file
+  // that the user may not write or another program holds unshared does not open for writing.
+  // Nothing is changed by either.
+  const DWORD attributes = GetFileAttributesA(target.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    return false;
+  }
+  const HANDLE h = CreateFileA(target.c_str(), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    CloseHandle(h);
+  } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+    return false;
+  }
+  if (!CreateTemporary(FolderOf(target), createdPath)) return false;
+  m_impl->replacedPath = target;
+  return true;
+}
+
+bool PcFile::PutInPlace() { return IsOpen() && PutInPlaceOf(m_impl->replacedPath); }
 
 bool PcFile::Close() {
   if (!IsOpen()) return true;

@@ -1,5 +1,5 @@
 // A TCP connection to the controller. The socket stays in blocking mode; every wait is bounded
-// by the caller so that a silent controller cannot hang the tool.
+// by the caller so that a silent controller, or one that stops reading, cannot hang the tool.
 #pragma once
 
 #include <array>
@@ -51,8 +51,10 @@ class TcpSocket {
   // the whole count. Waits at most `timeout` for the first byte.
   RecvResult Receive(std::span<std::uint8_t> buffer, std::chrono::milliseconds timeout);
 
-  // One send of the whole buffer. ok false: the call failed.
-  IoResult Send(std::span<const std::uint8_t> data);
+  // Sends the whole buffer, waiting at most `timeout` in all for room in the socket's buffers.
+  // ok false: the call failed. A count below data.size() means the bound ran out (or the program
+  // was asked to stop) first.
+  IoResult Send(std::span<const std::uint8_t> data, std::chrono::milliseconds timeout);
 
   // Shuts both directions down (the socket stays open until Close).
   void Shutdown();

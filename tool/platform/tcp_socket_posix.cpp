@@ -164,12 +164,30 @@ TcpSocket::RecvResult TcpSocket::Receive(std::span<std::uint8_t> buffer,
   }
 }
 
-IoResult TcpSocket::Send(std::span<const std::uint8_t> data) {
+IoResult TcpSocket::Send(std::span<const std::uint8_t> data, std::chrono::milliseconds timeout) {
   if (!IsOpen()) return {};
+  const int fd = m_impl->fd.Get();
+  const std::optional<SteadyClock::time_point> deadline =
+      SteadyClock::now() + std::max(timeout, std::chrono::milliseconds(0));
+  // Each send takes what fits without waiting. Only a controller that has stopped reading lets
+  // the buffers fill; then the rest of the bound goes to poll(), as for a serial write.
+  std::size_t done = 0;
   for (;;) {
-    const ssize_t n = ::send(m_impl->fd.Get(), data.data(), data.size(), MSG_NOSIGNAL);
-    if (n >= 0) return {true, static_cast<std::size_t>(n)};
-    if (errno != EINTR) return {false, 0};
+    const ssize_t n =
+        ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) done += static_cast<std::size_t>(n);
+    if (done == data.size()) return {true, done};
+    if (n > 0) continue;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return {false, done};
+    pollfd p[2] = {{fd, POLLOUT, 0}, {StopWakeFd(), POLLIN, 0}};
+    int ready = 0;
+    do {
+      ready = ::poll(p, 2, PollTimeoutMs(deadline));
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) return {false, done};
+    if (ready == 0 || p[1].revents != 0) return {true, done};  // the bound ran out, or a stop
+    // Room, or a failure that the next send reports.
   }
 }
 

@@ -90,6 +90,18 @@ bool StartSocketLayer() {
 
 struct TcpSocket::Impl {
   SOCKET s = INVALID_SOCKET;
+  DWORD sendTimeoutMs = 0;  // the socket's own send time-out (SO_SNDTIMEO); 0 while none is set
+
+  // Lets a blocking send() wait at most `bound`, which is 1 ms or more.
+  bool ArmSendTimeout(std::chrono::milliseconds bound) {
+    const auto ms = static_cast<DWORD>(std::min<long long>(bound.count(), 0x7FFFFFFF));
+    if (ms == sendTimeoutMs) return true;
+    if (setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms) != 0) {
+      return false;
+    }
+    sendTimeoutMs = ms;
+    return true;
+  }
 };
 
 TcpSocket::TcpSocket() : m_impl(std::make_unique<Impl>()) {}
@@ -132,6 +144,7 @@ bool TcpSocket::Connect(const Ipv4Address& address, std::uint16_t port,
   BOOL noDelay = TRUE;
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
   m_impl->s = s;
+  m_impl->sendTimeoutMs = 0;
   return true;
 }
 
@@ -151,11 +164,22 @@ TcpSocket::RecvResult TcpSocket::Receive(std::span<std::uint8_t> buffer,
   return {RecvStatus::kData, static_cast<std::size_t>(n)};
 }
 
-IoResult TcpSocket::Send(std::span<const std::uint8_t> data) {
+IoResult TcpSocket::Send(std::span<const std::uint8_t> data, std::chrono::milliseconds timeout) {
   if (!IsOpen()) return {};
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  // Room in the socket's buffers is waited for in slices, so that a stop request ends the wait;
+  // the send that follows runs under the socket's own send time-out for what is left of the
+  // bound, in case it finds less room than it needs.
+  const int ready = SelectUntilStop(m_impl->s, true, timeout);
+  if (ready == SOCKET_ERROR) return {false, 0};
+  if (ready == 0) return {true, 0};  // no room within the bound, or asked to stop
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  if (left.count() < 1) return {true, 0};
+  if (!m_impl->ArmSendTimeout(left)) return {false, 0};
   const int len = static_cast<int>(std::min<std::size_t>(data.size(), 0x7FFFFFFF));
   const int n = send(m_impl->s, reinterpret_cast<const char*>(data.data()), len, 0);
-  if (n == SOCKET_ERROR) return {false, 0};
+  if (n == SOCKET_ERROR) return {WSAGetLastError() == WSAETIMEDOUT, 0};
   return {true, static_cast<std::size_t>(n)};
 }
 

@@ -197,13 +197,19 @@ TEST_P(DialectEndToEnd, GetReadsEveryFileAndCountsTheMissingOnes) {
 
   const ProcessResult noFolder = Run({"/FLDR" + (m_pc / "no-such").string(), "/get", "a.bin"});
   EXPECT_TRUE(noFolder.ExitedWith(110)) << noFolder.Describe();
+  // A target that cannot be written (here a folder) is refused before the read, and stays.
+  StoreFile("c.bin", "c");
+  fs::create_directory(m_pc / "c.bin");
+  const ProcessResult notWritable = Run({Folder(), "/get", "c.bin"});
+  EXPECT_TRUE(notWritable.ExitedWith(110)) << notWritable.Describe();
+  EXPECT_TRUE(fs::is_directory(m_pc / "c.bin"));
   // Nothing but the files asked for was left in the folder.
   std::vector<std::string> left;
   for (const auto& entry : fs::directory_iterator(m_pc.Path())) {
     left.push_back(entry.path().filename().string());
   }
   std::sort(left.begin(), left.end());
-  EXPECT_EQ(left, (std::vector<std::string>{"a.bin", "b.bin"}));
+  EXPECT_EQ(left, (std::vector<std::string>{"a.bin", "b.bin", "c.bin"}));
 }
 
 TEST_P(DialectEndToEnd, UpWritesTheFileAndAMissingOneIsAPcFileFailure) {

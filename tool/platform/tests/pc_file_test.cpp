@@ -114,6 +114,78 @@ TEST_F(PcFileTest, TemporaryFileIsWrittenThenReplacesTheTarget) {
   EXPECT_EQ(Content(target), std::string(data.begin(), data.end()));
 }
 
+// The file a read replaces: what a link leads to, in that file's own folder, with the link kept;
+// nothing at all where that would not be a regular file written in its place.
+TEST_F(PcFileTest, AReplacementGoesWhereTheTargetLeadsOrNowhere) {
+  struct Case {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> links;  // name, what it points to
+    const char* written;  // the file that takes the new contents; nullptr: refused
+  };
+  const std::string other = (m_dir / "other").string();
+  const std::vector<Case> cases{
+      {"no file yet", {}, "a.txt"},
+      {"a dangling link", {{"a.txt", "made.txt"}}, "made.txt"},
+      {"a link into another folder", {{"a.txt", other + "/real.txt"}}, "other/real.txt"},
+      {"a chain of relative links", {{"a.txt", "b.txt"}, {"b.txt", "other/c.txt"}},
+       "other/c.txt"},
+      {"a loop", {{"a.txt", "b.txt"}, {"b.txt", "a.txt"}}, nullptr},
+      {"a folder", {{"a.txt", "other"}}, nullptr},
+      {"a link through a missing folder", {{"a.txt", "none/x.txt"}}, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(m_dir);
+    fs::create_directories(m_dir / "other");
+    Put("other/real.txt", "old");
+    Put("other/c.txt", "old");
+    for (const auto& [name, to] : c.links) fs::create_symlink(to, m_dir / name);
+    const std::string target = (m_dir / "a.txt").string();
+    PcFile file;
+    std::string tempPath;
+    if (c.written == nullptr) {
+      EXPECT_FALSE(file.CreateReplacement(target, tempPath));
+      EXPECT_EQ(std::distance(fs::directory_iterator(m_dir), {}), 1 + std::ssize(c.links));
+      continue;
+    }
+    ASSERT_TRUE(file.CreateReplacement(target, tempPath));
+    const fs::path written = m_dir / c.written;
+    EXPECT_EQ(FolderOf(tempPath), FolderOf(written.string()));
+    const std::string data = "new";
+    ASSERT_TRUE(file.Write({reinterpret_cast<const std::uint8_t*>(data.data()), data.size()}));
+    ASSERT_TRUE(file.PutInPlace());
+    ASSERT_TRUE(file.Close());
+    EXPECT_EQ(Content(written.string()), "new");
+    for (const auto& link : c.links) EXPECT_TRUE(fs::is_symlink(m_dir / link.first));
+  }
+}
+
+TEST_F(PcFileTest, AFifoAtTheTargetIsNoFileToReplace) {
+  const std::string target = (m_dir / "a.txt").string();
+  ASSERT_EQ(::mkfifo(target.c_str(), 0666), 0);
+  PcFile file;
+  std::string tempPath;
+  EXPECT_FALSE(file.CreateReplacement(target, tempPath));  // without waiting for a reader
+}
+
+// As root a replaced file keeps another user's owner and group, and its set-user-ID bit, which
+// a change of owner clears, as well.
+TEST_F(PcFileTest, AReplacedFileKeepsItsOwnerGroupAndModeAsRoot) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+  const std::string target = Put("a.txt", "old");
+  ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chmod(target.c_str(), 04640), 0);
+  PcFile file;
+  std::string tempPath;
+  ASSERT_TRUE(file.CreateReplacement(target, tempPath));
+  ASSERT_TRUE(file.PutInPlace());
+  struct stat st {};
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65534u);
+  EXPECT_EQ(st.st_mode & 07777, 04640u);
+}
+
 TEST_F(PcFileTest, TemporaryNamesDifferAndCanBeRemoved) {
   PcFile a, b;
   std::string pathA, pathB;

@@ -97,7 +97,7 @@ TEST_F(TcpSocketTest, ReceiveReturnsWhatArrivedWithoutWaitingForTheCount) {
 
 TEST_F(TcpSocketTest, SentBytesReachThePeer) {
   const std::vector<std::uint8_t> frame{0xAA, 0xAA, 1, 0, 1, 0, 0x57, 1, 0x42};
-  const IoResult w = m_socket.Send(frame);
+  const IoResult w = m_socket.Send(frame, milliseconds(2000));
   EXPECT_TRUE(w.ok);
   EXPECT_EQ(w.count, frame.size());
   std::vector<std::uint8_t> got(16);
@@ -105,6 +105,20 @@ TEST_F(TcpSocketTest, SentBytesReachThePeer) {
   ASSERT_EQ(::poll(&p, 1, 1000), 1);
   got.resize(static_cast<std::size_t>(::recv(m_peer, got.data(), got.size(), 0)));
   EXPECT_EQ(got, frame);
+}
+
+// A peer that reads nothing: what does not fit into the buffers of both sides never goes, and
+// the send ends at its bound with the count that went.
+TEST_F(TcpSocketTest, ASendThatThePeerDoesNotTakeEndsAtItsBound) {
+  const std::vector<std::uint8_t> big(64u << 20, 0x5A);
+  const auto start = Clock::now();
+  const IoResult w = m_socket.Send(big, milliseconds(300));
+  const auto elapsed = MsSince(start);
+  EXPECT_TRUE(w.ok);
+  EXPECT_GT(w.count, 0u);
+  EXPECT_LT(w.count, big.size());
+  EXPECT_GE(elapsed, 295);
+  EXPECT_LT(elapsed, 3000);
 }
 
 TEST_F(TcpSocketTest, PeerClosingGivesClosed) {
@@ -164,7 +178,7 @@ TEST_F(TcpSocketTest, SendToAResetConnectionFailsWithoutKillingTheProcess) {
   const std::uint8_t byte[1] = {1};
   bool failed = false;
   for (int i = 0; i < 50 && !failed; ++i) {
-    failed = !m_socket.Send(byte).ok;
+    failed = !m_socket.Send(byte, milliseconds(100)).ok;
     std::uint8_t in[8];
     m_socket.Receive(in, milliseconds(20));  // lets the reset arrive; bounded
   }

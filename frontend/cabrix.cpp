@@ -223,7 +223,7 @@ bool TCabrix::Execute(const QByteArray &CmdLine, std::uint32_t TimeoutSec)
     OutLines.clear();
     ErrLines.clear();
     std::uint32_t exitCode = 0;
-    const std::int32_t result = Runner(CmdLine, TimeoutSec, OutLines, ErrLines, exitCode);
+    const std::int32_t result = Runner(CmdLine, TimeoutSec, OutLines, ErrLines, exitCode, {});
 
     LastError.clear();
     if (result == -1) {

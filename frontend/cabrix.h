@@ -18,7 +18,7 @@ using TNotifyEvent = std::function<void(QObject *Sender)>;
 // The runner TCabrix calls; RunAndCapture unless a test puts another one in.
 using TRunner = std::function<std::int32_t(const QByteArray &CmdLine, std::uint32_t TimeoutSec,
                                            ByteLines &OutLines, ByteLines &ErrLines,
-                                           std::uint32_t &ExitCode)>;
+                                           std::uint32_t &ExitCode, const StopCheck &StopRequested)>;
 
 // Where the console programs are looked for: the folder of the front end's own executable, or the
 // folder given here (for tests) when it is not empty.

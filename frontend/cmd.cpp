@@ -16,6 +16,21 @@ void DispatchWindowEvents()
         QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
+// Ends a child the runner gives up on: politely first, so that it can clean up after itself, and
+// outright once the grace has passed. Its output keeps being read and window events dispatched
+// meanwhile.
+void StopChild(cmd_detail::ChildProcess &child)
+{
+    child.RequestStop();
+    for (int waited = 0; waited < kStopGraceMs; waited += kPollMs) {
+        if (child.WaitForEnd(kPollMs))
+            break;
+        DispatchWindowEvents();
+    }
+    // Also ends whatever the child left running in its session.
+    child.Terminate(1);
+}
+
 } // namespace
 
 ByteLines SplitLines(const QByteArray &bytes)
@@ -119,7 +134,7 @@ std::vector<QByteArray> SplitCommandLine(const QByteArray &cmdLine)
 }
 
 std::int32_t RunAndCapture(const QByteArray &cmdLine, std::uint32_t timeoutSec, ByteLines &outLines,
-                           ByteLines &errLines, std::uint32_t &exitCode)
+                           ByteLines &errLines, std::uint32_t &exitCode, const StopCheck &stopRequested)
 {
     std::int32_t result = 0;
     cmd_detail::ChildProcess child;
@@ -134,16 +149,21 @@ std::int32_t RunAndCapture(const QByteArray &cmdLine, std::uint32_t timeoutSec, 
             break;
         DispatchWindowEvents();
         elapsedMs += kPollMs;
+        if (stopRequested && stopRequested()) {
+            StopChild(child);
+            result = kRunStopped;
+            break;
+        }
         if (elapsedMs > limitMs) {
-            child.Terminate(1);
-            result = -1;
+            StopChild(child);
+            result = kRunTimedOut;
             break;
         }
     }
 
     // Both pipes are read to their end. Something the child started may still hold them after the
     // child itself has ended: the rest of the time-out bounds that wait, then it is killed.
-    if (result == -1) {
+    if (result != 0) {
         for (int waited = 0; !child.Drain(kPollMs) && waited < kDrainAfterKillMs; waited += kPollMs)
             DispatchWindowEvents();
     } else {

@@ -7,19 +7,33 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 // The captured lines: the child's bytes one for one, with no code-page conversion.
 using ByteLines = QList<QByteArray>;
 
+// Asked between two polls of a run: true ends the run (see RunAndCapture).
+using StopCheck = std::function<bool()>;
+
+// What RunAndCapture returns besides 0 and a system error code.
+constexpr std::int32_t kRunTimedOut = -1;
+constexpr std::int32_t kRunStopped = -2;
+
+// How long a child that is asked to stop may take before it is killed outright.
+constexpr int kStopGraceMs = 5000;
+
 // Starts cmdLine (the program's path first, then its arguments, in the Windows command-line
 // syntax) with no standard input and an environment of its own, waits for it while window events
 // keep being dispatched, and fills outLines / errLines with its standard output / standard error.
-// Returns 0 when the child ended by itself (exitCode is its exit code), -1 when it ran past
-// timeoutSec and was killed (exitCode is 1), or a positive system error code when it could not be
-// started (the lists and exitCode are then left untouched).
+// Returns 0 when the child ended by itself (exitCode is its exit code), kRunTimedOut when it ran
+// past timeoutSec, kRunStopped when stopRequested returned true during the run (exitCode is 1 in
+// both cases), or a positive system error code when it could not be started (the lists and
+// exitCode are then left untouched). A child that the runner gives up on is asked to stop and
+// given kStopGraceMs to end, its output still being read, before it is killed.
 std::int32_t RunAndCapture(const QByteArray &cmdLine, std::uint32_t timeoutSec, ByteLines &outLines,
-                           ByteLines &errLines, std::uint32_t &exitCode);
+                           ByteLines &errLines, std::uint32_t &exitCode,
+                           const StopCheck &stopRequested = {});
 
 // Splits captured bytes into lines: the text ends at its last byte or at the first zero byte; a
 // line ends at CR, at LF, or at CR LF (one line end); a line end at the very end adds no empty

@@ -32,6 +32,11 @@ public:
     // Collects output for at most timeoutMs. True once both pipes have reached their end.
     bool Drain(int timeoutMs);
 
+    // Asks the child to end by itself, so that it can remove its temporary file and close its port
+    // and socket: on POSIX SIGTERM to its session, on Windows the child's stop event. Returns at
+    // once; WaitForEnd tells when it has ended.
+    void RequestStop();
+
     // Kills the child (and whatever it started in its own session) and records exitCode as its exit
     // code.
     void Terminate(std::uint32_t exitCode);

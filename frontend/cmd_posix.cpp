@@ -306,6 +306,14 @@ bool ChildProcess::Drain(int timeoutMs)
     }
 }
 
+void ChildProcess::RequestStop()
+{
+    if (m_impl->pid < 0 || m_impl->reaped)
+        return;
+    if (::kill(-m_impl->pid, SIGTERM) != 0)
+        ::kill(m_impl->pid, SIGTERM);
+}
+
 void ChildProcess::Terminate(std::uint32_t exitCode)
 {
     m_impl->KillSession();

@@ -183,6 +183,12 @@ bool ChildProcess::Drain(int timeoutMs)
     }
 }
 
+void ChildProcess::RequestStop()
+{
+    // Until the console programs' stop event is in place, the child is ended outright.
+    Terminate(1);
+}
+
 void ChildProcess::Terminate(std::uint32_t exitCode)
 {
     ::TerminateProcess(m_impl->process.Get(), exitCode);

@@ -40,7 +40,7 @@ struct FakeRunner {
     void Install(TCabrix &plc)
     {
         plc.Runner = [this](const QByteArray &cmd, std::uint32_t timeout, ByteLines &o, ByteLines &e,
-                            std::uint32_t &code) {
+                            std::uint32_t &code, const StopCheck &) {
             calls.push_back({cmd, timeout});
             o = out;
             e = err;
@@ -205,7 +205,8 @@ TEST_F(TCabrixTest, RunIsFramedByTheTwoEventsWithListsClearedAndMessageSet)
         EXPECT_EQ(sender, &plc);
         seen.push_back("after " + plc.LastError);
     };
-    plc.Runner = [&](const QByteArray &, std::uint32_t, ByteLines &o, ByteLines &, std::uint32_t &code) {
+    plc.Runner = [&](const QByteArray &, std::uint32_t, ByteLines &o, ByteLines &, std::uint32_t &code,
+                     const StopCheck &) {
         EXPECT_TRUE(o.isEmpty());
         seen.push_back("run");
         code = 100;

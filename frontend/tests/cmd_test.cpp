@@ -5,6 +5,8 @@
 #include "qt_env.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -160,6 +162,43 @@ TEST(RunAndCapture, ChildPastItsTimeOutIsKilled)
     EXPECT_LT(ms, 20000);
     // Window events were dispatched between the polls.
     EXPECT_GT(ticks, 0);
+}
+
+// A child the runner gives up on (time-out, or a stop asked for during the run) is asked to stop
+// first and may take its time to clean up, its output still read; one that does not end within
+// the grace is killed.
+TEST(RunAndCapture, AChildGivenUpOnIsAskedToStopFirst)
+{
+    struct Case {
+        const char *mode;
+        bool askToStop; // else the time-out of 1 s
+        std::int32_t result;
+        ByteLines out;
+    };
+    const Case cases[] = {
+        {"trap", false, kRunTimedOut, Lines({"started", "stopping", "stopped"})},
+        {"trap", true, kRunStopped, Lines({"started", "stopping", "stopped"})},
+        {"ignore", true, kRunStopped, Lines({"started"})},
+    };
+    for (const Case &c : cases) {
+        QTemporaryDir dir;
+        const QString ready = dir.filePath("ready");
+        const StopCheck stop = [&] { return c.askToStop && QFile::exists(ready); };
+        ByteLines out, err;
+        std::uint32_t exitCode = 0;
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(RunAndCapture(QByteArray(FAKE_HANG) + " started " + c.mode + " " + QFile::encodeName(ready),
+                                c.askToStop ? 30 : 2, out, err, exitCode, stop),
+                  c.result)
+            << c.mode;
+        EXPECT_EQ(exitCode, 1u) << c.mode;
+        EXPECT_EQ(out, c.out) << c.mode;
+        if (std::string(c.mode) == "ignore") {
+            EXPECT_GE(clock.elapsed(), kStopGraceMs);
+        }
+        EXPECT_LT(clock.elapsed(), 20000) << c.mode;
+    }
 }
 
 // A front end started by a parent that ignores SIGCHLD inherits that: the system would then reap

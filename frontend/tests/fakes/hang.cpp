@@ -1,17 +1,48 @@
 // Fake console program that never ends by itself: prints its first argument and a line end, then
 // sleeps (for at most a minute, so that a stray copy cannot outlive a test run for long).
+//   hang <text>          SIGTERM ends it at once, as the system's default has it
+//   hang <text> trap     on SIGTERM it prints "stopping", takes 300 ms to clean up, prints
+//                        "stopped" and ends by the signal, as the console programs do
+//   hang <text> ignore   SIGTERM is ignored: only a kill ends it
+// A fourth argument names a file that is created once the signal is set up.
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 
+#include <fcntl.h>
 #include <unistd.h>
+
+namespace {
+
+volatile std::sig_atomic_t g_stop = 0;
+
+void OnTerm(int) { g_stop = 1; }
+
+void Say(const char *text) { ssize_t ignored = ::write(1, text, std::strlen(text)); (void)ignored; }
+
+} // namespace
 
 int main(int argc, char **argv)
 {
+    const char *mode = argc > 2 ? argv[2] : "";
+    if (std::strcmp(mode, "trap") == 0)
+        std::signal(SIGTERM, OnTerm);
+    else if (std::strcmp(mode, "ignore") == 0)
+        std::signal(SIGTERM, SIG_IGN);
+    if (argc > 3)
+        ::close(::open(argv[3], O_WRONLY | O_CREAT, 0600));
     if (argc > 1) {
-        std::fputs(argv[1], stdout);
-        std::fputs("\r\n", stdout);
-        std::fflush(stdout);
+        Say(argv[1]);
+        Say("\r\n");
     }
-    for (int i = 0; i < 600; ++i)
+    for (int i = 0; i < 600 && g_stop == 0; ++i)
         ::usleep(100 * 1000);
+    if (g_stop != 0) {
+        Say("stopping\r\n");
+        ::usleep(300 * 1000);
+        Say("stopped\r\n");
+        std::signal(SIGTERM, SIG_DFL);
+        std::raise(SIGTERM);
+    }
     return 0;
 }

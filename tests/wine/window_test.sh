@@ -111,19 +111,21 @@ same "$work/store/program.bin" "$window_pc/program.bin"
 step "Copy to the controller again: No to the overwrite, then Yes"
 cp "$work/store/program.bin" "$work/program.before"
 head -c 7000 /dev/urandom >"$window_pc/program.bin"
+n=$(window_count 'tcp#.*writing program.bin')
 window_pick_pc 1
 window_press Copy
 window_answer Confirm Return
 window_answer Confirm n
 window_settle
 same "$work/store/program.bin" "$work/program.before"
-n=$(window_count 'tcp#.*stored program.bin')
 window_pick_pc 1
 window_press Copy
 window_answer Confirm Return
 window_answer Confirm Return
-window_after_refresh 'tcp#.*stored program.bin' "$n"
+window_after_refresh 'tcp#.*stored program.bin' 1
 same "$work/store/program.bin" "$window_pc/program.bin"
+# One write since the No: a No taken for a Yes would have written the file before it.
+[ "$(window_count 'tcp#.*writing program.bin')" -eq $((n + 1)) ] || window_fail "No wrote the file"
 
 step "Copy to the PC: alpha.txt, then again over the changed file"
 window_pick_plc 0

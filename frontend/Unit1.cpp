@@ -2,6 +2,7 @@
 
 #include "Unit2.h"
 #include "Unit3.h"
+#include "action_plan.h"
 #include "cabrix.h"
 #include "dos_devices.h"
 #include "drives.h"
@@ -9,6 +10,7 @@
 #include "msgbox.h"
 #include "plc_names.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QEvent>
@@ -18,6 +20,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTimer>
 
 #include <cmath>
 #include <exception>
@@ -35,13 +38,10 @@ constexpr int kBottomPanelHeight = 41;
 constexpr int kTopPanelHeight = 28;
 constexpr int kDirectoryListWidth = 168;
 
-const QChar kDq = QLatin1Char('"');
-const QString kCopyingText = QStringLiteral("Подождите. Идет копирование…");
-const QString kDeletingText = QStringLiteral("Подождите. Идет удаление…");
-const QString kNoFileText = QStringLiteral("Файл не выбран!");
+const QString kStopQuestion = QStringLiteral("Прервать %1 и закрыть окно?");
 
-// PC paths are joined with the platform's own separator.
-const QChar kPathSeparator = QDir::separator();
+// Each item of the controller list keeps the controller's own bytes of its name.
+constexpr int kPlcBytesRole = Qt::UserRole;
 
 QFrame *NewPanel(const char *name, QWidget *parent)
 {
@@ -59,24 +59,15 @@ QPushButton *NewButton(const char *name, const char *caption, QWidget *parent, i
     return button;
 }
 
-QStringList Items(const QListWidget &list)
-{
-    QStringList items;
-    for (int i = 0; i < list.count(); ++i)
-        items.append(list.item(i)->text());
-    return items;
-}
-
 void SetItems(QListWidget &list, const QStringList &items)
 {
     list.clear();
     list.addItems(items);
 }
 
-QString SelectedText(const QListWidget &list)
+TPlcName PlcItem(const QListWidgetItem &item)
 {
-    const QList<QListWidgetItem *> selected = list.selectedItems();
-    return selected.isEmpty() ? QString() : selected.front()->text();
+    return {item.text(), item.data(kPlcBytesRole).toByteArray()};
 }
 
 void ClearSelection(QListWidget &list)
@@ -86,7 +77,10 @@ void ClearSelection(QListWidget &list)
 }
 
 void ErrorBox(const QString &text) { MessageDlg(text, TMsgDlgType::mtError); }
-bool Confirmed(const QString &text) { return MessageDlg(text, TMsgDlgType::mtConfirmation) == mrYes; }
+bool Confirmed(const QString &text, int defaultButton)
+{
+    return MessageDlg(text, TMsgDlgType::mtConfirmation, defaultButton) == mrYes;
+}
 void NoticeBox(const QString &text) { MessageDlg(text, TMsgDlgType::mtInformation); }
 
 } // namespace
@@ -157,6 +151,7 @@ void TForm1::CreateControls()
     const int current = DriveComboBox1->findData(CurrentDriveRoot());
     DriveComboBox1->setCurrentIndex(current >= 0 ? current : 0);
     connect(DirectoryListBox1, &TDirectoryListBox::Changed, this, [this] { DirectoryListBox1Change(); });
+    connect(FileListBox1, &TFileListBox::FolderChanged, this, [this] { ShowFreeSpace(ChosenDriveRoot()); });
     DirectoryListBox1->SetDirectory(QDir::currentPath());
 
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
@@ -256,18 +251,22 @@ QString FreeSpaceText(std::int64_t FreeBytes, std::int64_t TotalBytes, const QLo
            megabytes(TotalBytes) + QStringLiteral("Мб");
 }
 
+bool TForm1::ShowFreeSpace(const QString &Root)
+{
+    std::int64_t freeBytes = 0;
+    std::int64_t totalBytes = 0;
+    const bool ok = GetDriveSpace(Root, freeBytes, totalBytes);
+    Label1->setText(ok ? FreeSpaceText(freeBytes, totalBytes) : QStringLiteral("нет диска"));
+    Label1->adjustSize();
+    return ok;
+}
+
 void TForm1::DriveComboBox1Change()
 {
     const QString root = ChosenDriveRoot();
-    std::int64_t freeBytes = 0;
-    std::int64_t totalBytes = 0;
-    if (GetDriveSpace(root, freeBytes, totalBytes)) {
-        Label1->setText(FreeSpaceText(freeBytes, totalBytes));
-        Label1->adjustSize();
+    if (ShowFreeSpace(root)) {
         DirectoryListBox1->SetDirectory(DriveCurrentFolder(root));
     } else {
-        Label1->setText(QStringLiteral("нет диска"));
-        Label1->adjustSize();
         DirectoryListBox1->Clear();
         FileListBox1->Clear();
     }
@@ -307,6 +306,8 @@ void TForm1::ComboBox1Change()
 
 void TForm1::Button5Click()
 {
+    if (FPlc->Running())
+        return;
     if (TcpChosen()) {
         FPlc->SetLinkKind(0);
         FPlc->SetIP(Edit1->text());
@@ -317,22 +318,45 @@ void TForm1::Button5Click()
     Button3Click();
 }
 
+QString TForm1::Relist()
+{
+    TPlcNames names;
+    FPlcListValid = FPlc->GetDir(names, 1);
+    // The list shows what the controller holds before any error box about it appears.
+    SetPlcItems(names);
+    return FPlcListValid ? QString() : FPlc->LastError;
+}
+
+void TForm1::SetPlcItems(const TPlcNames &Names)
+{
+    const QList<QListWidgetItem *> selected = ListBox1->selectedItems();
+    const QByteArray kept = selected.isEmpty() ? QByteArray() : PlcItem(*selected.front()).Bytes;
+    ListBox1->clear();
+    for (const TPlcName &name : Names) {
+        auto *item = new QListWidgetItem(name.Text, ListBox1);
+        item->setData(kPlcBytesRole, name.Bytes);
+        if (!kept.isEmpty() && name.Bytes == kept)
+            ListBox1->setCurrentItem(item);
+    }
+}
+
 void TForm1::Button3Click()
 {
-    QStringList items;
-    if (FPlc->GetDir(items, 1)) {
-        FPlcListValid = true;
-    } else {
-        ErrorBox(FPlc->LastError);
-        FPlcListValid = false;
-    }
-    SetItems(*ListBox1, items);
+    if (FPlc->Running())
+        return;
+    const QString error = Relist();
+    if (!error.isEmpty() && !FClosePending)
+        ErrorBox(error);
 }
 
 void TForm1::Button4Click()
 {
+    if (FPlc->Running())
+        return;
     QStringList lines;
     const bool ok = FPlc->GetInfo(lines);
+    if (FClosePending)
+        return;
     if (Form2 != nullptr)
         SetItems(*Form2->ListBox1, lines);
     if (!ok)
@@ -355,94 +379,132 @@ void TForm1::ListBox1Enter()
     ClearSelection(*FileListBox1);
 }
 
-bool TForm1::FileOnPlc(const QString &Name) const
+TSide TForm1::ActiveSide() const
 {
-    for (const QString &item : Items(*ListBox1)) {
-        if (item == Name)
-            return true;
-    }
-    return false;
+    if (FPcSideActive)
+        return TSide::Pc;
+    return FPlcSideActive ? TSide::Plc : TSide::None;
 }
+
+TSelection TForm1::Selection() const
+{
+    TSelection s;
+    s.Side = ActiveSide();
+    s.PlcListValid = FPlcListValid;
+    s.Folder = QDir::toNativeSeparators(FileListBox1->Directory());
+    s.PcFile = FileListBox1->FileName();
+    const QList<QListWidgetItem *> selected = ListBox1->selectedItems();
+    if (!selected.isEmpty())
+        s.PlcFile = PlcItem(*selected.front());
+    for (int i = 0; i < ListBox1->count(); ++i)
+        s.Listed.append(PlcItem(*ListBox1->item(i)));
+    return s;
+}
+
+namespace {
+
+bool PcFileExists(const QString &path) { return QFileInfo::exists(path); }
+
+} // namespace
 
 void TForm1::Button2Click()
 {
-    if (!FPlcListValid)
-        return;
-
-    const QString pcName = FileListBox1->FileName();
-    const QString plcName = SelectedText(*ListBox1);
-    if (FPcSideActive && !pcName.isEmpty()) {
-        QString folder = QDir::toNativeSeparators(FileListBox1->Directory());
-        if (!folder.endsWith(kPathSeparator))
-            folder += kPathSeparator;
-        const QString path = folder + pcName;
-        QString error;
-        if (!plc_names::CheckPcPath(path, error)) {
-            ErrorBox(error);
-            return;
-        }
-        if (!Confirmed(QStringLiteral("Копировать файла ") + kDq + path + kDq + QStringLiteral(" в контроллер?")))
-            return;
-        if (FileOnPlc(pcName) &&
-            !Confirmed(QStringLiteral("Файл ") + kDq + pcName + kDq +
-                       QStringLiteral(" уже есть в контроллере. Перезаписать его?")))
-            return;
-        FWaitText = kCopyingText;
-        const bool ok = FPlc->PutFile(path);
-        FWaitText.clear();
-        if (ok)
-            Button3Click();
-        else
-            ErrorBox(FPlc->LastError);
-    } else if (FPlcSideActive && !plcName.isEmpty()) {
-        const QString folder = QDir::toNativeSeparators(DirectoryListBox1->Directory());
-        const QString target = folder + kPathSeparator + plcName;
-        // The name is the controller's: it must name a file inside the chosen folder.
-        QString error;
-        if (!plc_names::CheckName(plcName, error) || !plc_names::CheckPcPath(target, error)) {
-            ErrorBox(error);
-            return;
-        }
-        if (!Confirmed(QStringLiteral("Копировать файла ") + kDq + plcName + kDq + QStringLiteral(" в папку ") +
-                       kDq + folder + kDq + QStringLiteral("?")))
-            return;
-        if (QFileInfo::exists(target) &&
-            !Confirmed(QStringLiteral("Файл ") + kDq + target + kDq +
-                       QStringLiteral(" уже существует. Перезаписать его?")))
-            return;
-        FWaitText = kCopyingText;
-        const bool ok = FPlc->GetFile(target);
-        FWaitText.clear();
-        if (ok)
-            FileListBox1->Update();
-        else
-            ErrorBox(FPlc->LastError);
-    } else {
-        NoticeBox(kNoFileText);
-    }
+    if (!FPlc->Running())
+        Carry(TActionPlanner(PcFileExists).Copy(Selection()));
 }
 
 void TForm1::Button1Click()
 {
-    const QString name = SelectedText(*ListBox1);
-    if (!(FPlcListValid && FPlcSideActive && !name.isEmpty())) {
-        NoticeBox(kNoFileText);
+    if (!FPlc->Running())
+        Carry(TActionPlanner(PcFileExists).Delete(Selection()));
+}
+
+void TForm1::Carry(const TPlan &Plan)
+{
+    if (!Plan.Notice.isEmpty()) {
+        NoticeBox(Plan.Notice);
         return;
     }
-    QString error;
-    if (!plc_names::CheckName(name, error)) {
-        ErrorBox(error);
+    if (!Plan.Refusal.isEmpty()) {
+        ErrorBox(Plan.Refusal);
         return;
     }
-    if (!Confirmed(QStringLiteral("Удалить файла ") + kDq + name + kDq + QStringLiteral("?")))
-        return;
-    FWaitText = kDeletingText;
-    const bool ok = FPlc->DelFile(name);
+    for (const TQuestion &question : Plan.Questions) {
+        if (!Confirmed(question.Text, question.DefaultButton))
+            return;
+    }
+    if (Plan.Call.Kind != TCallKind::None)
+        RunCall(Plan.Call);
+}
+
+void TForm1::RunCall(const TToolCall &Call)
+{
+    const TSide side = ActiveSide();
+    FWaitText = Call.WaitText;
+    FRunningCall = Call.Kind;
+    bool ok = false;
+    switch (Call.Kind) {
+    case TCallKind::PutFile:
+        ok = FPlc->PutFile(Call.PcPath);
+        break;
+    case TCallKind::GetFile:
+        ok = FPlc->GetFile(Call.PcPath, Call.PlcName);
+        break;
+    case TCallKind::DelFile:
+        ok = FPlc->DelFile(Call.PlcName);
+        break;
+    case TCallKind::None:
+        break;
+    }
+    FRunningCall = TCallKind::None;
     FWaitText.clear();
-    if (ok)
-        Button3Click();
-    else
-        ErrorBox(FPlc->LastError);
+    if (FClosePending)
+        return;
+    const QString error = ok ? QString() : FPlc->LastError;
+    if (Call.Kind == TCallKind::GetFile)
+        FileListBox1->Update();
+    // Whatever the outcome, the controller list then shows what the controller holds.
+    const QString listError = Relist();
+    if (FClosePending)
+        return;
+    // Disabled during the run, the window would give the focus to its first button.
+    if (side == TSide::Pc)
+        FileListBox1->setFocus();
+    else if (side == TSide::Plc)
+        ListBox1->setFocus();
+    if (!error.isEmpty())
+        ErrorBox(error);
+    if (!listError.isEmpty() && listError != error)
+        ErrorBox(listError);
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    if (FPlc == nullptr || !FPlc->Running()) {
+        FClosePending = false;
+        QWidget::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    if (FClosePending)
+        return;
+    // A copy or a delete stops only if the operator says so; a listing or an information query
+    // loses nothing by stopping.
+    if (FRunningCall != TCallKind::None) {
+        const QString what = FRunningCall == TCallKind::DelFile ? QStringLiteral("удаление")
+                                                                 : QStringLiteral("копирование");
+        // The wait box stays on top: it would hide the question.
+        const bool boxUp = Form3 != nullptr && Form3->isVisible();
+        if (boxUp)
+            Form3->hide();
+        const bool stop = Confirmed(kStopQuestion.arg(what), mrNo);
+        if (boxUp)
+            Form3->show();
+        if (!stop)
+            return;
+    }
+    FClosePending = true;
+    FPlc->RequestStop();
 }
 
 void TForm1::ShowWait(QObject *)
@@ -459,8 +521,14 @@ void TForm1::HideWait(QObject *)
     if (Form3 != nullptr && Form3->isVisible()) {
         Form3->hide();
         setEnabled(true);
+        // The wait box took the activation when it showed: the main window takes it back.
+        activateWindow();
         FWaitText.clear();
     }
+    // The run the operator closed the window in has ended: the window goes once the handler that
+    // started the run has returned.
+    if (FClosePending)
+        QTimer::singleShot(0, this, [this] { close(); });
 }
 
 void NextToken(const QByteArray &S, int &aStartPos, QByteArray &Token)

@@ -2,6 +2,9 @@
 // controller's files with the link choice on the right, and the action buttons along the bottom.
 #pragma once
 
+#include "action_plan.h"
+#include "plc_names.h"
+
 #include <QByteArray>
 #include <QLocale>
 #include <QString>
@@ -44,6 +47,8 @@ public:
     QPushButton *Button5; // Set
     QListWidget *ListBox1;
 
+    // The buttons' handlers do nothing while a console program runs (a listing or an information
+    // query leaves the window enabled): one run at a time.
     void FormCreate();
     void FormResize();
     void DriveComboBox1Change();
@@ -69,14 +74,27 @@ public:
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    // While a console program runs, a close request stops it first (after asking, for a copy or a
+    // delete); the window closes once the run has ended.
+    void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void CreateControls();
     void AlignControls();
     bool TcpChosen() const;
-    bool FileOnPlc(const QString &Name) const;
     QString ChosenDriveRoot() const;
+    // Writes the drive's free-space text; false when the drive cannot be read.
+    bool ShowFreeSpace(const QString &Root);
+
+    TSide ActiveSide() const;
+    TSelection Selection() const;
+    // Shows the plan's notice or refusal, or asks its questions and makes its call.
+    void Carry(const TPlan &Plan);
+    void RunCall(const TToolCall &Call);
+    // Lists the controller into ListBox1; the listing's error text, empty when it succeeded.
+    QString Relist();
+    void SetPlcItems(const TPlcNames &Names);
 
     TCabrix *FPlc = nullptr;
     bool FPlcListValid = false;
@@ -84,6 +102,8 @@ private:
     bool FPlcSideActive = false;
     QString FWaitText;
     bool FShownOnce = false;
+    TCallKind FRunningCall = TCallKind::None; // the copy or delete under way
+    bool FClosePending = false; // the operator closed the window during a run
 };
 
 extern TForm1 *Form1;

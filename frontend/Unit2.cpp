@@ -47,7 +47,9 @@ TForm2::TForm2(QWidget *parent)
 
 void TForm2::showEvent(QShowEvent *event)
 {
+    // The client area is placed, not the frame: once a window manager has framed the dialog, a
+    // move would place the frame where the client area went the first time, a title bar lower.
     if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+        setGeometry(QRect(screen->availableGeometry().center() - rect().center(), size()));
     QDialog::showEvent(event);
 }

@@ -19,12 +19,16 @@ TForm3::TForm3(QWidget *parent)
     Label1->setGeometry(0, 0, 400, 98);
     Label1->setAlignment(Qt::AlignCenter);
     Label1->setWordWrap(true);
+    // The box draws its fixed single border itself: without a caption, a window manager may
+    // draw none.
+    Label1->setFrameStyle(QFrame::Box | QFrame::Plain);
 }
 
 void TForm3::showEvent(QShowEvent *event)
 {
+    // The client area is placed, not the frame (see TForm2::showEvent).
     if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+        setGeometry(QRect(screen->availableGeometry().center() - rect().center(), size()));
     QDialog::showEvent(event);
 }
 

@@ -1,7 +1,5 @@
 #include "cabrix.h"
 
-#include "plc_names.h"
-
 #include <QCollator>
 #include <QCoreApplication>
 #include <QDir>
@@ -36,6 +34,7 @@ const ErrorText ErrorTexts[] = {
 
 const char *const kTimeoutText = "Превышен интервал ожидания!";
 const char *const kUnknownErrorText = "Неизвестная ошибка!";
+const char *const kStoppedText = "Операция прервана!";
 
 #ifdef _WIN32
 const char *const kToolName = "cabrix.exe";
@@ -152,12 +151,12 @@ void TCabrix::SplitFileArg(const QString &Path, QString &FolderArg, QString &Nam
     Name = Path.mid(cut);
 }
 
-QByteArray TCabrix::GetFileCmdLine(const QString &DestPath)
+QByteArray TCabrix::GetFileCmdLine(const QString &DestPath, const QByteArray &PlcName)
 {
     QString folderArg, name;
     SplitFileArg(DestPath, folderArg, name);
-    return PathBytes(ExePath) + LinkArg.toLocal8Bit() + PathBytes(folderArg) + " /get \"" +
-           plc_names::ControllerBytes(name) + '"';
+    return PathBytes(ExePath) + LinkArg.toLocal8Bit() + PathBytes(folderArg) + " /get \"" + PlcName +
+           '"';
 }
 
 QByteArray TCabrix::PutFileCmdLine(const QString &SrcPath)
@@ -168,10 +167,9 @@ QByteArray TCabrix::PutFileCmdLine(const QString &SrcPath)
            PathBytes(name) + '"';
 }
 
-QByteArray TCabrix::DelFileCmdLine(const QString &Name) const
+QByteArray TCabrix::DelFileCmdLine(const QByteArray &Name) const
 {
-    return PathBytes(ExePath) + LinkArg.toLocal8Bit() + " /del \"" +
-           plc_names::ControllerBytes(Name) + '"';
+    return PathBytes(ExePath) + LinkArg.toLocal8Bit() + " /del \"" + Name + '"';
 }
 
 QByteArray TCabrix::GetDirCmdLine() const
@@ -184,36 +182,19 @@ QByteArray TCabrix::GetInfoCmdLine() const
     return PathBytes(ExePath) + LinkArg.toLocal8Bit() + " /info";
 }
 
-bool TCabrix::GetFile(const QString &DestPath)
+bool TCabrix::GetFile(const QString &DestPath, const QByteArray &PlcName)
 {
-    QString folderArg, name;
-    SplitFileArg(DestPath, folderArg, name);
-    QString error;
-    if (!plc_names::CheckName(name, error) || !plc_names::CheckPcPath(DestPath, error)) {
-        LastError = error;
-        return false;
-    }
-    return Execute(GetFileCmdLine(DestPath), kCopyTimeoutSec);
+    return Execute(GetFileCmdLine(DestPath, PlcName), kCopyTimeoutSec);
 }
 
-bool TCabrix::PutFile(const QString &SrcPath)
-{
-    QString error;
-    if (!plc_names::CheckPcPath(SrcPath, error)) {
-        LastError = error;
-        return false;
-    }
-    return Execute(PutFileCmdLine(SrcPath), kCopyTimeoutSec);
-}
+bool TCabrix::PutFile(const QString &SrcPath) { return Execute(PutFileCmdLine(SrcPath), kCopyTimeoutSec); }
 
-bool TCabrix::DelFile(const QString &Name)
+bool TCabrix::DelFile(const QByteArray &Name) { return Execute(DelFileCmdLine(Name), kDeleteTimeoutSec); }
+
+void TCabrix::RequestStop()
 {
-    QString error;
-    if (!plc_names::CheckName(Name, error)) {
-        LastError = error;
-        return false;
-    }
-    return Execute(DelFileCmdLine(Name), kDeleteTimeoutSec);
+    if (FRunning)
+        FStopRequested = true;
 }
 
 bool TCabrix::Execute(const QByteArray &CmdLine, std::uint32_t TimeoutSec)
@@ -223,11 +204,17 @@ bool TCabrix::Execute(const QByteArray &CmdLine, std::uint32_t TimeoutSec)
     OutLines.clear();
     ErrLines.clear();
     std::uint32_t exitCode = 0;
-    const std::int32_t result = Runner(CmdLine, TimeoutSec, OutLines, ErrLines, exitCode, {});
+    FRunning = true;
+    FStopRequested = false;
+    const std::int32_t result = Runner(CmdLine, TimeoutSec, OutLines, ErrLines, exitCode,
+                                       [this] { return FStopRequested; });
+    FRunning = false;
 
     LastError.clear();
-    if (result == -1) {
+    if (result == kRunTimedOut) {
         LastError = QString::fromUtf8(kTimeoutText);
+    } else if (result == kRunStopped) {
+        LastError = QString::fromUtf8(kStoppedText);
     } else if (result > 0) {
         LastError = SystemErrorText(static_cast<std::uint32_t>(result));
         // A start failure must never read as success, whatever text the system has for it.
@@ -250,28 +237,32 @@ bool TCabrix::Execute(const QByteArray &CmdLine, std::uint32_t TimeoutSec)
     return success;
 }
 
-int TCabrix::CompareAsc(const QByteArray &S1, const QByteArray &S2)
+int TCabrix::CompareAsc(const TPlcName &S1, const TPlcName &S2)
 {
-    return UserCollator().compare(plc_names::FromConsole(S1), plc_names::FromConsole(S2));
+    return UserCollator().compare(S1.Text, S2.Text);
 }
 
-int TCabrix::CompareDesc(const QByteArray &S1, const QByteArray &S2) { return CompareAsc(S2, S1); }
+int TCabrix::CompareDesc(const TPlcName &S1, const TPlcName &S2) { return CompareAsc(S2, S1); }
 
-bool TCabrix::GetDir(QStringList &Dest, std::uint8_t SortMode)
+bool TCabrix::GetDir(TPlcNames &Dest, std::uint8_t SortMode)
 {
     const bool success = Execute(GetDirCmdLine(), kQueryTimeoutSec);
-    Dest.clear();
-    ErrLines.clear();
-    for (qsizetype i = 0; i < OutLines.size(); i += 2)
-        ErrLines.append(OutLines[i]);
+    // Every line is one name, the controller's own bytes; no name is empty.
+    TPlcNames names;
+    for (const QByteArray &line : std::as_const(OutLines)) {
+        if (!line.isEmpty())
+            names.append(plc_names::Listed(line));
+    }
     if (SortMode == 1)
-        std::sort(ErrLines.begin(), ErrLines.end(),
-                  [](const QByteArray &a, const QByteArray &b) { return CompareAsc(a, b) < 0; });
+        std::sort(names.begin(), names.end(),
+                  [](const TPlcName &a, const TPlcName &b) { return CompareAsc(a, b) < 0; });
     else if (SortMode == 2)
-        std::sort(ErrLines.begin(), ErrLines.end(),
-                  [](const QByteArray &a, const QByteArray &b) { return CompareDesc(a, b) < 0; });
-    for (const QByteArray &line : ErrLines)
-        Dest.append(plc_names::FromConsole(line));
+        std::sort(names.begin(), names.end(),
+                  [](const TPlcName &a, const TPlcName &b) { return CompareDesc(a, b) < 0; });
+    ErrLines.clear();
+    for (const TPlcName &name : std::as_const(names))
+        ErrLines.append(name.Bytes);
+    Dest = names;
     return success;
 }
 
@@ -279,7 +270,7 @@ bool TCabrix::GetInfo(QStringList &Dest)
 {
     const bool success = Execute(GetInfoCmdLine(), kQueryTimeoutSec);
     Dest.clear();
-    for (qsizetype i = 0; i < OutLines.size(); i += 2)
-        Dest.append(plc_names::FromConsole(OutLines[i]));
+    for (const QByteArray &line : std::as_const(OutLines))
+        Dest.append(plc_names::FromController(line));
     return success;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "cmd.h"
+#include "plc_names.h"
 
 #include <QObject>
 #include <QString>
@@ -46,31 +47,45 @@ public:
     void SetPort(const QString &Value);
     void SetLinkKind(std::uint8_t Value);
 
-    // Reads the controller file named by DestPath's file-name part into DestPath's folder.
-    bool GetFile(const QString &DestPath);
+    // The names and paths these take have been checked by their caller (TActionPlanner): a name or
+    // path that could leave its folder or its quotes is never put on a command line.
+
+    // Reads the controller file PlcName (the controller's own bytes, as listed) into the folder of
+    // DestPath, the PC path that the file is stored under.
+    bool GetFile(const QString &DestPath, const QByteArray &PlcName);
     // Writes the PC file SrcPath to the controller.
     bool PutFile(const QString &SrcPath);
-    // Deletes the controller file Name.
-    bool DelFile(const QString &Name);
-    // Fills Dest with the controller's file names; SortMode 1 ascending, 2 descending, else the
-    // tool's order. Dest is refilled after a failed run too.
-    bool GetDir(QStringList &Dest, std::uint8_t SortMode);
+    // Deletes the controller file Name (the controller's own bytes, as listed).
+    bool DelFile(const QByteArray &Name);
+    // Fills Dest with the controller's file names, one per line of the console program's output;
+    // SortMode 1 ascending, 2 descending, else the program's order. Dest is refilled after a failed
+    // run too.
+    bool GetDir(TPlcNames &Dest, std::uint8_t SortMode);
     // Fills Dest with the controller's information lines.
     bool GetInfo(QStringList &Dest);
     // Runs one command line and sets LastError from the outcome; true when it is empty.
     bool Execute(const QByteArray &CmdLine, std::uint32_t TimeoutSec);
+
+    // Ends the run under way, if any: its console program is asked to stop (and killed if it does
+    // not), and the call that started it fails with LastError set.
+    void RequestStop();
+    bool Running() const { return FRunning; }
     // FolderArg := " /FLDR" and the quoted folder part of Path (without its last separator);
     // Name := the part after it.
     void SplitFileArg(const QString &Path, QString &FolderArg, QString &Name);
     void UpdateLinkArg();
 
     // The command lines of the five actions, byte for byte.
-    QByteArray GetFileCmdLine(const QString &DestPath);
+    QByteArray GetFileCmdLine(const QString &DestPath, const QByteArray &PlcName);
     QByteArray PutFileCmdLine(const QString &SrcPath);
-    QByteArray DelFileCmdLine(const QString &Name) const;
+    QByteArray DelFileCmdLine(const QByteArray &Name) const;
     QByteArray GetDirCmdLine() const;
     QByteArray GetInfoCmdLine() const;
 
-    static int CompareAsc(const QByteArray &S1, const QByteArray &S2);
-    static int CompareDesc(const QByteArray &S1, const QByteArray &S2);
+    static int CompareAsc(const TPlcName &S1, const TPlcName &S2);
+    static int CompareDesc(const TPlcName &S1, const TPlcName &S2);
+
+private:
+    bool FRunning = false;
+    bool FStopRequested = false;
 };

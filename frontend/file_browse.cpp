@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 
 namespace {
 
@@ -55,30 +56,51 @@ void TDirectoryListBox::Clear()
     clear();
 }
 
-TFileListBox::TFileListBox(QWidget *parent) : QListWidget(parent)
+TFileListBox::TFileListBox(QWidget *parent)
+    : QListWidget(parent), m_watcher(new QFileSystemWatcher(this))
 {
     setSelectionMode(QAbstractItemView::SingleSelection);
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] {
+        Update();
+        emit FolderChanged();
+    });
+}
+
+void TFileListBox::Watch(const QString &path)
+{
+    if (!m_watcher->directories().isEmpty())
+        m_watcher->removePaths(m_watcher->directories());
+    if (!path.isEmpty())
+        m_watcher->addPath(path);
 }
 
 void TFileListBox::SetDirectory(const QString &path)
 {
     m_directory = path;
     QDir::setCurrent(path);
+    Watch(path);
     Update();
 }
 
 void TFileListBox::Update()
 {
+    const QString selected = FileName();
     clear();
     if (m_directory.isEmpty())
         return;
     addItems(QDir(m_directory).entryList(QStringList{QStringLiteral("*")}, QDir::Files,
                                          QDir::Name | QDir::IgnoreCase));
+    if (selected.isEmpty())
+        return;
+    const QList<QListWidgetItem *> found = findItems(selected, Qt::MatchExactly);
+    if (!found.isEmpty())
+        setCurrentItem(found.front());
 }
 
 void TFileListBox::Clear()
 {
     m_directory.clear();
+    Watch(QString());
     clear();
 }
 

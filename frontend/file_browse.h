@@ -4,6 +4,8 @@
 #include <QListWidget>
 #include <QString>
 
+class QFileSystemWatcher;
+
 // The folders of a drive's current path: the path from the root down to the chosen folder, then
 // the chosen folder's subfolders. Activating an item (double click, Enter) chooses that folder.
 class TDirectoryListBox : public QListWidget {
@@ -26,7 +28,8 @@ private:
 };
 
 // The files of one folder matching "*.*": no subfolders, no hidden or system files, sorted by name.
-// Showing a folder makes it the process's current folder.
+// Showing a folder makes it the process's current folder. The folder is watched: when another
+// program changes it, the list is read again and FolderChanged is emitted.
 class TFileListBox : public QListWidget {
     Q_OBJECT
 public:
@@ -34,13 +37,19 @@ public:
 
     QString Directory() const { return m_directory; }
     void SetDirectory(const QString &path);
-    // Reads the folder again.
+    // Reads the folder again; the selected file stays selected while it is there.
     void Update();
     // Empties the list.
     void Clear();
     // The selected file's name; empty when none is selected.
     QString FileName() const;
 
+signals:
+    void FolderChanged();
+
 private:
+    void Watch(const QString &path);
+
     QString m_directory;
+    QFileSystemWatcher *m_watcher;
 };

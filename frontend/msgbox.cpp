@@ -24,10 +24,10 @@ TShowModalHook &ModalHook()
 void SetMessageDlgHook(TMessageDlgHook Hook) { MessageHook() = std::move(Hook); }
 void SetShowModalHook(TShowModalHook Hook) { ModalHook() = std::move(Hook); }
 
-int MessageDlg(const QString &Msg, TMsgDlgType DlgType)
+int MessageDlg(const QString &Msg, TMsgDlgType DlgType, int DefaultButton)
 {
     if (MessageHook())
-        return MessageHook()(Msg, DlgType);
+        return MessageHook()(Msg, DlgType, DefaultButton);
 
     QMessageBox box;
     box.setText(Msg);
@@ -60,6 +60,10 @@ int MessageDlg(const QString &Msg, TMsgDlgType DlgType)
     for (const Button &b : buttons)
         results.emplace_back(box.addButton(QString::fromLatin1(b.caption), b.role), b.result);
     box.setDefaultButton(results.front().first);
+    for (const auto &[button, result] : results) {
+        if (result == DefaultButton)
+            box.setDefaultButton(button);
+    }
     box.exec();
     for (const auto &[button, result] : results) {
         if (box.clickedButton() == button)

@@ -13,14 +13,15 @@ enum class TMsgDlgType { mtError, mtConfirmation, mtInformation };
 enum TModalResult : int { mrNone = 0, mrOk = 1, mrCancel = 2, mrYes = 6, mrNo = 7 };
 
 // Shows a modal box: error (title "Error"; OK, Cancel), confirmation (title "Confirm"; &Yes, &No,
-// Cancel) or information (title "Information"; OK, Cancel). Returns the button pressed.
-int MessageDlg(const QString &Msg, TMsgDlgType DlgType);
+// Cancel) or information (title "Information"; OK, Cancel). DefaultButton names the button that
+// Enter presses (mrNone: the first). Returns the button pressed.
+int MessageDlg(const QString &Msg, TMsgDlgType DlgType, int DefaultButton = mrNone);
 
 // Shows a form modally until it closes; returns its result.
 int ShowModalForm(QDialog &Form);
 
 // Tests put answering functions here; empty functions restore the real boxes.
-using TMessageDlgHook = std::function<int(const QString &Msg, TMsgDlgType DlgType)>;
+using TMessageDlgHook = std::function<int(const QString &Msg, TMsgDlgType DlgType, int DefaultButton)>;
 using TShowModalHook = std::function<int(QDialog &Form)>;
 void SetMessageDlgHook(TMessageDlgHook Hook);
 void SetShowModalHook(TShowModalHook Hook);

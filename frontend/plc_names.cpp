@@ -4,25 +4,27 @@ namespace plc_names {
 
 namespace {
 
-// Code page 866, bytes 0x80 to 0xFF.
-constexpr char16_t kCp866High[128] = {
-    0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417,
-    0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D, 0x041E, 0x041F,
-    0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425, 0x0426, 0x0427,
-    0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F,
-    0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437,
-    0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F,
-    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556,
-    0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,
-    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
-    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,
-    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B,
-    0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
-    0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447,
-    0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
-    0x0401, 0x0451, 0x0404, 0x0454, 0x0407, 0x0457, 0x040E, 0x045E,
-    0x00B0, 0x2219, 0x00B7, 0x221A, 0x2116, 0x00A4, 0x25A0, 0x00A0,
+// Windows-1251, bytes 0x80 to 0xBF; 0xC0 to 0xFF are А to я in a row.
+constexpr char16_t kCp1251High[64] = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,
+    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,
+    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7,
+    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,
+    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,
+    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
 };
+constexpr char16_t kCp1251Letters = 0x0410;
+
+char16_t Decode(unsigned char b)
+{
+    if (b < 0x80)
+        return b;
+    if (b >= 0xC0)
+        return static_cast<char16_t>(kCp1251Letters + (b - 0xC0));
+    return kCp1251High[b - 0x80];
+}
 
 QString Printable(const QString &text)
 {
@@ -36,56 +38,56 @@ QString Printable(const QString &text)
 
 } // namespace
 
-QString FromConsole(const QByteArray &bytes)
+QString FromController(const QByteArray &cp1251)
 {
     QString text;
-    text.reserve(bytes.size());
-    for (const char ch : bytes) {
-        const auto b = static_cast<unsigned char>(ch);
-        text.append(b < 0x80 ? QChar(b) : QChar(kCp866High[b - 0x80]));
-    }
+    text.reserve(cp1251.size());
+    for (const char ch : cp1251)
+        text.append(QChar(Decode(static_cast<unsigned char>(ch))));
     return text;
 }
 
-QByteArray ToConsole(const QString &text)
+bool ToController(const QString &text, QByteArray &cp1251)
 {
-    QByteArray bytes;
-    bytes.reserve(text.size());
+    cp1251.clear();
+    cp1251.reserve(text.size());
     for (const QChar c : text) {
-        if (c.unicode() < 0x80) {
-            bytes.append(static_cast<char>(c.unicode()));
-            continue;
+        int found = -1;
+        for (int b = 0; b < 256 && found < 0; ++b) {
+            if (Decode(static_cast<unsigned char>(b)) == c.unicode())
+                found = b;
         }
-        char mapped = '?';
-        for (int i = 0; i < 128; ++i) {
-            if (kCp866High[i] == c.unicode()) {
-                mapped = static_cast<char>(0x80 + i);
-                break;
-            }
-        }
-        bytes.append(mapped);
+        if (found < 0)
+            return false;
+        cp1251.append(static_cast<char>(found));
     }
-    return bytes;
+    return true;
 }
 
-QByteArray ConsoleToController(const QByteArray &consoleBytes)
+TPlcName Listed(const QByteArray &bytes) { return {FromController(bytes), bytes}; }
+
+QString PcForm(const TPlcName &name)
 {
-    QByteArray bytes = consoleBytes;
-    for (char &ch : bytes) {
-        const auto b = static_cast<unsigned char>(ch);
-        if (b >= 0x80 && b <= 0xAF)
-            ch = static_cast<char>(b + 0x40);
-        else if (b >= 0xE0 && b <= 0xEF)
-            ch = static_cast<char>(b + 0x10);
-        else if (b == 0xFC)
-            ch = static_cast<char>(0xB9);
-    }
-    return bytes;
+#ifdef _WIN32
+    return QString::fromLocal8Bit(name.Bytes);
+#else
+    return name.Text;
+#endif
 }
 
-QByteArray ControllerBytes(const QString &shownName)
+bool ControllerForm(const QString &pcName, QByteArray &bytes, QString &error)
 {
-    return ConsoleToController(ToConsole(shownName));
+#ifdef _WIN32
+    bytes = pcName.toLocal8Bit();
+    const bool ok = QString::fromLocal8Bit(bytes) == pcName;
+#else
+    const bool ok = ToController(pcName, bytes);
+#endif
+    if (!ok)
+        error = QStringLiteral("Имя файла \"%1\" содержит знаки, которых нет в кодировке имён "
+                               "контроллера (Windows-1251). Переименуйте файл.")
+                    .arg(Printable(pcName));
+    return ok;
 }
 
 bool CheckName(const QString &name, QString &error)

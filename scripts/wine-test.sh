@@ -3,8 +3,8 @@
 # and runs them under Wine: the platform tests, then cabrix.exe against the POSIX build in
 # build/ (or $BUILD_DIR; its cabrix, plcsim and e2e_tests must have been built before): the
 # help, a round of command lines over TCP and the serial line compared with the POSIX tool's,
-# and the whole end-to-end suite. With the front end (unless CABRIX_WIN_FRONTEND=OFF): its
-# Windows units, the real window on Xvfb against plcsim over TCP and COM, and the installer.
+# the whole end-to-end suite, and the stop of a running read through the programs' named event.
+# With the front end (unless CABRIX_WIN_FRONTEND=OFF): its Windows units, the real window on Xvfb against plcsim over TCP and COM, and the installer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,6 +27,7 @@ run() {
 run bash tests/wine/platform_tests.sh
 run bash tests/wine/help_smoke.sh
 run bash tests/wine/parity_smoke.sh
+run bash tests/wine/stop_smoke.sh
 run bash scripts/wine-e2e.sh
 if [ "$frontend" = ON ]; then
   run bash tests/wine/frontend_units.sh

@@ -45,7 +45,10 @@ void AcceptRequest(ExchangeEnv& env, Unit request, int segment, std::uint8_t aga
     const SiteRef site{Operation::kDownload, Site::kRequestAck, segment, 1};
     ApplyExitAndDelay(env, site);
     bool accept = request.ChecksumOk();
-    if (!accept) env.io.Log().Note("request with a wrong checksum: code 20");
+    if (!accept) {
+      env.io.Log().Note("request with a wrong checksum: code 20");
+      env.Repeated("a request with a wrong checksum");
+    }
     if (accept && TakeFault(env, site, {FaultKind::kRejectRequest}, "answering code 20")) {
       accept = false;
     }
@@ -53,6 +56,7 @@ void AcceptRequest(ExchangeEnv& env, Unit request, int segment, std::uint8_t aga
     Unit next = env.io.Read();
     if (next.IsShort()) {
       if (!accept) throw ProtocolError("a go-ahead after a rejected request");
+      env.repeats.Reset();
       return;
     }
     // The PC sends the very same request again; anything else (over the serial line, say, the
@@ -89,6 +93,7 @@ void BetweenSegments(ExchangeEnv& env, int segment) {
     Unit next = env.io.Read();
     if (next.IsShort()) {
       // The PC did not take the unit and repeats its acknowledgement of the last frame.
+      env.Repeated("an acknowledgement again where the next-segment request belongs");
       env.io.Send(unit);
       continue;
     }

@@ -20,6 +20,18 @@ ExchangeResult Dispatch(ExchangeEnv& env, const Unit& request) {
 
 }  // namespace
 
+void RepeatCounter::Count(const std::string& what, Millis idle) {
+  const auto now = std::chrono::steady_clock::now();
+  if (m_count++ == 0) m_since = now;
+  if (m_count > kRepeatLimit) {
+    throw ProtocolError(what + ": " + std::to_string(m_count) + " units in a row without headway");
+  }
+  if (now - m_since > idle) {
+    throw ProtocolError(what + ": no headway for over " + std::to_string(idle.count() / 1000) +
+                        " s");
+  }
+}
+
 ExchangeResult ServeExchange(ExchangeEnv& env, std::optional<Unit> first) {
   SimLog& log = env.io.Log();
   ExchangeResult result;

@@ -3,6 +3,7 @@
 // serves exchanges one after the other.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -13,6 +14,27 @@
 namespace plcsim {
 
 enum class Transport { kTcp, kSerial };
+
+// How many units in a row the simulator bears from a PC that makes no headway: frames that it
+// rejects for their checksum, frames that it has taken already sent again, its own intact frames
+// rejected, an acknowledgement repeated where a request belongs. As many as the console tool bears
+// rejections of its own frames.
+inline constexpr int kRepeatLimit = 20;
+
+// Counts such units. Past the limit, or once such a run has lasted longer than the idle limit
+// (a PC may repeat slowly), the exchange ends. A repetition that an injected fault asks for is
+// not counted: the PC is right to repeat then, and its own limits end it.
+class RepeatCounter {
+ public:
+  // One more unit without headway; throws ProtocolError past the limits.
+  void Count(const std::string& what, Millis idle);
+  // The PC made headway: the run is over.
+  void Reset() { m_count = 0; }
+
+ private:
+  int m_count = 0;
+  std::chrono::steady_clock::time_point m_since{};
+};
 
 // What the sessions need besides the stream.
 struct ExchangeEnv {
@@ -27,6 +49,10 @@ struct ExchangeEnv {
   Millis continuationWindow{5000};
   // Set by a session that has already read the request of the next exchange.
   std::optional<Unit> nextRequest{};
+  RepeatCounter repeats{};
+
+  // Shorthand for repeats.Count with the stream's idle limit.
+  void Repeated(const std::string& what) { repeats.Count(what, io.Idle()); }
 };
 
 // How an exchange ended, for the endpoint to close or drain accordingly.

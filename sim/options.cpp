@@ -155,9 +155,7 @@ Endpoints (without either: --tcp 127.0.0.1:1200):
                       use PATH = $XDG_CONFIG_HOME/cabrix/dosdevices/com<n>
 
 Options:
-  --store DIR         the file store (created when missing). Written files appear
-                      under their names only when complete; temporary files are
-                      never listed and are removed at start and at exit
+  --store DIR         the file store (created when missing); see "The store"
   --baud N            send over the pseudo-terminal at N/10 bytes per second, as a
                       serial line of N baud would carry it
   --log FILE          log every unit received (recv) and sent (send) in hex with a
@@ -165,8 +163,9 @@ Options:
   --info-line TEXT    a line of the information record (UTF-8, sent in
                       Windows-1251 with CR LF); repeat for more lines
   --info-file FILE    the information record's bytes, sent as they are
-  --idle-timeout SEC  abandon an exchange when the PC sends nothing for SEC
-                      seconds (default 30)
+  --idle-timeout SEC  the idle limit: end an exchange when the PC sends nothing
+                      for SEC seconds, or takes longer to send one unit
+                      (default 30)
   --fault SPEC        inject a fault; repeat for several (see below)
   --list-faults       list the faults, their sites and keys
   --help              this text
@@ -182,6 +181,25 @@ wire), times=N|always (default 1), ms=N, bytes=N. A fault fires at the first
 matching sites, times times, each firing counted and logged; a summary per fault
 goes to standard error and the log at exit. Sites: request-ack, reply-frame,
 frame-ack, segment-unit, end-of-data, poll-answer, closing-unit.
+
+The store: a file being written is kept under a temporary name (never listed),
+and a file of the same name stays as it was until the write has ended; then
+the new file takes the name in one step. A file whose last segment is shorter
+than 4500 bytes is complete: it takes its name just before the PC's last poll
+is answered. After a full 4500-byte segment another segment may follow, so the
+file takes its name only when the PC does something else: over TCP it closes
+the connection (or sends nothing for the idle limit), on the serial line it
+sends its next request (or nothing for 5 seconds). A PC that stops after a full
+segment therefore leaves the file as far as that segment. A write that breaks
+off before that, or a stop or kill of plcsim before the name is taken, leaves
+the older file. Temporary files are removed at start and at exit.
+
+Limits: one client cannot hold plcsim for ever. Besides the idle limit, an
+exchange ends when the PC makes no headway for 20 units in a row, or for longer
+than the idle limit: frames that plcsim rejects for their checksum, frames it
+has taken already sent again, its own intact frames rejected by the PC, the
+PC's acknowledgement repeated where its next request belongs. Repetitions that
+an injected fault asks for are not counted.
 
 Bad input (garbage, a malformed or truncated unit, a frame length over the
 limit, a unit that contradicts what came before) is logged and ends that

@@ -78,9 +78,11 @@ void ReadRepeatedAck(ExchangeEnv& env) {
   if (!u.IsShort()) throw ProtocolError("expected the PC to repeat its acknowledgement");
 }
 
-// Sends one reply frame, with whatever fault fires on this sending. False when it went out as an
-// end marker instead.
-bool SendOneFrame(ExchangeEnv& env, const SiteRef& site, const std::vector<std::uint8_t>& frame) {
+enum class Sending { kIntact, kDamaged, kEndMarker };
+
+// Sends one reply frame, with whatever fault fires on this sending, and says how it went out.
+Sending SendOneFrame(ExchangeEnv& env, const SiteRef& site,
+                     const std::vector<std::uint8_t>& frame) {
   ApplyExitAndDelay(env, site);
   while (TakeFault(env, site, {FaultKind::kCode20Header}, "code-20 unit in place of the header")) {
     env.io.Send(ShortUnit(cabrix::kAckRejected, 0));
@@ -88,13 +90,13 @@ bool SendOneFrame(ExchangeEnv& env, const SiteRef& site, const std::vector<std::
   }
   if (TakeFault(env, site, {FaultKind::kEndMarker}, "end marker in place of the frame")) {
     env.io.Send(EndMarkerFrame(static_cast<std::uint16_t>(site.frame)));
-    return false;
+    return Sending::kEndMarker;
   }
   if (TakeFault(env, site, {FaultKind::kBadChecksum}, "checksum off by one")) {
     std::vector<std::uint8_t> bad = frame;
     bad[cabrix::frame_offset::kChecksum] = static_cast<std::uint8_t>(bad[6] + 1);
     env.io.Send(bad);
-    return true;
+    return Sending::kDamaged;
   }
   if (const FaultSpec* f = env.faults.Take(site, {FaultKind::kTruncate})) {
     const std::size_t payload = frame.size() - cabrix::kFrameHeaderSize;
@@ -105,7 +107,7 @@ bool SendOneFrame(ExchangeEnv& env, const SiteRef& site, const std::vector<std::
     env.io.Log().Fault(DescribeFiring(*f, site) + ": sending " + std::to_string(keep) + " of " +
                        std::to_string(frame.size()) + " bytes");
     env.io.Send(std::span(frame).first(keep));
-    return true;
+    return Sending::kDamaged;
   }
   if (const FaultSpec* f = env.faults.Take(site, {FaultKind::kSplitFrame})) {
     const std::size_t first = std::min<std::size_t>(f->bytes.value_or(4), frame.size());
@@ -114,10 +116,10 @@ bool SendOneFrame(ExchangeEnv& env, const SiteRef& site, const std::vector<std::
     env.io.Send(std::span(frame).first(first));
     env.io.Pause(Millis(f->ms));
     env.io.Send(std::span(frame).subspan(first));
-    return true;
+    return Sending::kIntact;
   }
   env.io.Send(frame);
-  return true;
+  return Sending::kIntact;
 }
 
 }  // namespace
@@ -135,8 +137,10 @@ ReplyOutcome SendReplyFrames(ExchangeEnv& env, Operation op, int segment,
     if (!last && TakeFault(env, site, {FaultKind::kSkipFrame}, "frame left out")) continue;
     bool send = true;
     bool repeated = false;
+    Sending sent = Sending::kIntact;
     for (;;) {
-      if (send && !SendOneFrame(env, site, frame)) return ReplyOutcome::kEndMarker;
+      if (send) sent = SendOneFrame(env, site, frame);
+      if (sent == Sending::kEndMarker) return ReplyOutcome::kEndMarker;
       send = true;
       Unit answer = env.io.Read();
       if (last && env.transport == Transport::kSerial && IsRequest(answer)) {
@@ -149,9 +153,13 @@ ReplyOutcome SendReplyFrames(ExchangeEnv& env, Operation op, int segment,
       if (!answer.IsShort()) throw ProtocolError("a frame where the acknowledgement belongs");
       if (answer.Code() == cabrix::kAckRejected) {
         env.io.Log().Note("the PC rejected frame " + std::to_string(number) + "; sending it again");
+        if (sent == Sending::kIntact) {
+          env.Repeated("intact frame " + std::to_string(number) + " rejected");
+        }
         continue;
       }
       if (answer.Code() == cabrix::kAckAccepted && answer.Number() == number) {
+        env.repeats.Reset();
         if (repeated || !TakeFault(env, site, {FaultKind::kRepeatFrame},
                                    "the accepted frame again, as if its answer was lost")) {
           break;

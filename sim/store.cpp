@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 namespace plcsim {
 
@@ -62,23 +63,14 @@ IncomingFile::IncomingFile(int dirFd, std::string tempName, UniqueFd fd)
 IncomingFile::IncomingFile(IncomingFile&& o) noexcept
     : m_dirFd(o.m_dirFd),
       m_tempName(std::move(o.m_tempName)),
-      m_backupName(std::move(o.m_backupName)),
-      m_name(std::move(o.m_name)),
       m_fd(std::move(o.m_fd)),
       m_pending(std::move(o.m_pending)),
       m_size(o.m_size),
-      m_state(std::exchange(o.m_state, State::kCommitted)) {}
+      m_committed(std::exchange(o.m_committed, true)) {}
 
 IncomingFile::~IncomingFile() {
-  if (m_state == State::kPublished) Flush();  // it keeps its name, so it keeps its data
   m_fd.Reset();
-  if (m_state == State::kWriting) ::unlinkat(m_dirFd, m_tempName.c_str(), 0);
-  DropBackup();
-}
-
-void IncomingFile::DropBackup() {
-  if (!m_backupName.empty()) ::unlinkat(m_dirFd, m_backupName.c_str(), 0);
-  m_backupName.clear();
+  if (!m_committed) ::unlinkat(m_dirFd, m_tempName.c_str(), 0);
 }
 
 bool IncomingFile::Append(std::span<const std::uint8_t> data) {
@@ -100,44 +92,14 @@ bool IncomingFile::Flush() {
   return true;
 }
 
-bool IncomingFile::Publish(const std::string& name) {
-  if (m_state != State::kWriting || CheckName(name) != NameCheck::kOk) return false;
-  if (!Flush()) return false;
-  // Keep an older file of that name aside (a second link to it) until the name is final.
-  const std::string backup = m_tempName + "-old";
-  ::unlinkat(m_dirFd, backup.c_str(), 0);
-  if (::linkat(m_dirFd, name.c_str(), m_dirFd, backup.c_str(), 0) == 0) m_backupName = backup;
-  if (::renameat(m_dirFd, m_tempName.c_str(), m_dirFd, name.c_str()) != 0) {
-    DropBackup();
-    return false;
-  }
-  m_name = name;
-  m_state = State::kPublished;
-  return true;
-}
-
-bool IncomingFile::Withdraw() {
-  if (m_state != State::kPublished) return false;
-  if (::renameat(m_dirFd, m_name.c_str(), m_dirFd, m_tempName.c_str()) != 0) return false;
-  if (!m_backupName.empty()) {
-    ::renameat(m_dirFd, m_backupName.c_str(), m_dirFd, m_name.c_str());
-    m_backupName.clear();
-  }
-  m_state = State::kWriting;
-  return true;
-}
-
 bool IncomingFile::Commit(const std::string& name) {
-  // A provisional name needs no flush (other processes see the data either way); the final one
-  // is flushed once, before the name when the file has none yet, rather than after every
-  // segment of a long file.
-  if (m_state == State::kCommitted) return false;
+  if (m_committed || CheckName(name) != NameCheck::kOk) return false;
+  // On the disk before it bears the name, so that not even a crash of the machine can leave the
+  // name on a file without its data.
   if (!Flush() || ::fsync(m_fd.Get()) != 0) return false;
-  if (m_state == State::kWriting && !Publish(name)) return false;
-  if (m_state != State::kPublished || name != m_name) return false;
-  DropBackup();
+  if (::renameat(m_dirFd, m_tempName.c_str(), m_dirFd, name.c_str()) != 0) return false;
   m_fd.Reset();
-  m_state = State::kCommitted;
+  m_committed = true;
   return true;
 }
 

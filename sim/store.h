@@ -1,6 +1,8 @@
 // The controller's file store: one flat folder. Names come from the PC and are checked before
 // any use, so nothing is ever resolved outside the folder. A file being written lives under a
-// temporary name that the directory never shows, and gets its real name only when complete.
+// temporary name that the directory never shows, and gets its real name only once its write has
+// ended, by one rename: whatever happens to the simulator, a name holds the old file or the new
+// one, whole.
 #pragma once
 
 #include <cstddef>
@@ -37,13 +39,9 @@ class StoreReader {
   std::uint64_t m_size;
 };
 
-// A file being received. Removed again on destruction unless it has been given its name.
-//
-// A file may also be given its name provisionally (Publish), because the PC's closing exchange
-// after a full 4500-byte segment looks the same as its end-of-segment exchange: whether more
-// follows shows only afterwards. Withdraw() then takes the name back and puts an older file of
-// that name back in place; Commit() makes the name final. A provisionally named file that is
-// destroyed keeps its name.
+// A file being received, under a temporary name that the directory never shows. Commit gives it
+// its real name in one step, replacing an older file of that name whole; until then the older
+// file stays as it is. Removed again on destruction unless committed.
 class IncomingFile {
  public:
   IncomingFile(int dirFd, std::string tempName, UniqueFd fd);
@@ -53,38 +51,30 @@ class IncomingFile {
   IncomingFile(const IncomingFile&) = delete;
   IncomingFile& operator=(const IncomingFile&) = delete;
 
-  // Takes data in; it reaches the file by the next Flush, Publish or Commit at the latest.
+  // Takes data in; it reaches the file by the next Flush or Commit at the latest.
   bool Append(std::span<const std::uint8_t> data);
   // Writes out what Append has gathered; false when the write fails.
   bool Flush();
   std::uint64_t Size() const { return m_size; }
   const std::string& TempName() const { return m_tempName; }
-  // Gives the file `name`, replacing a file of that name, which is kept aside.
-  bool Publish(const std::string& name);
-  // Takes the name back after Publish (the file stays open for more data).
-  bool Withdraw();
-  // Flushes the file and gives it its name for good (publishing it first when that has not been
-  // done).
+  bool Committed() const { return m_committed; }
+  // Writes the file out to the disk and gives it `name`, replacing a file of that name.
   bool Commit(const std::string& name);
 
  private:
-  enum class State { kWriting, kPublished, kCommitted };
-  void DropBackup();
-
   int m_dirFd;
   std::string m_tempName;
-  std::string m_backupName;  // the older file of the same name while published, or empty
-  std::string m_name;
   UniqueFd m_fd;
   std::vector<std::uint8_t> m_pending;  // appended, not yet written: one write per segment
   std::uint64_t m_size = 0;
-  State m_state = State::kWriting;
+  bool m_committed = false;
 };
 
 class FileStore {
  public:
   // Opens the folder, creating it when missing, and removes temporary files that a killed run
-  // left behind. Throws std::runtime_error when the folder cannot be had.
+  // left behind: each is a write that never got its name, so the file of that name (if any) is
+  // still the older one. Throws std::runtime_error when the folder cannot be had.
   explicit FileStore(const std::string& folder);
 
   const std::string& Folder() const { return m_folder; }

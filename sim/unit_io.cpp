@@ -1,5 +1,6 @@
 #include "unit_io.h"
 
+#include <algorithm>
 #include <thread>
 
 #include "link/frame.h"
@@ -38,16 +39,31 @@ void UnitIo::Send(std::span<const std::uint8_t> bytes) {
 }
 
 bool UnitIo::ReadExact(std::span<std::uint8_t> bytes, Millis first, std::vector<std::uint8_t>& got) {
+  using Clock = std::chrono::steady_clock;
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const Millis wait = done == 0 && got.empty() ? first : m_unitGap;
+    const bool begun = done > 0 || !got.empty();
+    Millis wait = first;
+    bool untilUnitEnd = false;  // the wait ends with the unit's time
+    if (begun) {
+      const auto left = std::chrono::ceil<Millis>(m_unitEnd - Clock::now());
+      untilUnitEnd = left < m_unitGap;
+      wait = std::clamp(left, Millis(0), m_unitGap);
+    }
     const std::size_t n = m_stream.ReadSome(bytes.subspan(done), wait);
     if (n == 0) {
-      if (done == 0 && got.empty()) return false;
+      if (!begun) return false;
       got.insert(got.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(done));
       m_log.Received(got);
+      if (untilUnitEnd) {
+        throw ProtocolError("a unit still not whole after " +
+                            std::to_string(m_idle.count() / 1000) + " s, at " +
+                            std::to_string(got.size()) + " bytes");
+      }
       throw ProtocolError("a unit stopped after " + std::to_string(got.size()) + " bytes");
     }
+    // A unit's bytes come close together, and all of them within the idle time.
+    if (!begun) m_unitEnd = Clock::now() + m_idle;
     done += n;
   }
   got.insert(got.end(), bytes.begin(), bytes.end());

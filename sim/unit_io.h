@@ -19,7 +19,8 @@ namespace plcsim {
 
 // The longest frame payload a PC can send: a read request with a 255-byte name area.
 inline constexpr std::size_t kMaxPcPayload = 4 + 255;
-// Once a unit has begun, its remaining bytes must come without a gap this long.
+// Once a unit has begun, its remaining bytes must come without a gap this long, and all of them
+// within the idle time.
 inline constexpr Millis kDefaultUnitGap{2000};
 
 // Bad input from the PC: logged, and the exchange ends.
@@ -79,14 +80,15 @@ class UnitIo {
 
  private:
   std::optional<Unit> ReadWithin(Millis wait, bool mustArrive);
-  // Reads exactly bytes.size() bytes; the first within `first`, each further one within the gap.
-  // False when the first does not come.
+  // Reads exactly bytes.size() bytes; the first within `first`, each further one within the gap
+  // and before the unit's time is up. False when the first does not come.
   bool ReadExact(std::span<std::uint8_t> bytes, Millis first, std::vector<std::uint8_t>& got);
 
   ByteStream& m_stream;
   SimLog& m_log;
   Millis m_idle;
   Millis m_unitGap;
+  std::chrono::steady_clock::time_point m_unitEnd{};  // by when the unit begun must be whole
   Unit m_last;
   std::uint64_t m_unitsRead = 0;
 };

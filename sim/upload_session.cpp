@@ -1,7 +1,14 @@
 // The file write: a file-header frame (0x2F) with the name and the first bytes, block frames,
 // an end-of-data exchange after each segment. The file is received under a temporary name and
-// gets its real name only once the closing exchange is done, so that a broken transfer never
-// leaves a half file in the store.
+// gets its real name only once the write has ended, so that a broken transfer never leaves a half
+// file in the store nor takes the older file away.
+//
+// The closing exchange looks on the wire like the one between two segments. After a short segment
+// the file is complete, and it takes its name before the PC's last poll is answered. After a full
+// 4500-byte segment another segment may follow, and the write has ended only when the PC does
+// something else: it closes the connection, or on the serial line sends its next request or
+// nothing for a while. A PC that stops after a full segment therefore leaves the file as far as
+// that segment.
 #include <string>
 
 #include "link/bytes.h"
@@ -77,29 +84,22 @@ class Upload {
         throw ProtocolError("expected the end-of-data message 55 55 0A 00 00 00");
       }
       AnswerEndOfData();
-      if (!MoreMayFollow()) return Finish({});
-      // A full segment: the PC either goes on with the next one or is done. The file already
-      // bears its name; it is taken back if another segment comes.
-      std::optional<Unit> next;
-      try {
-        next = m_env.transport == Transport::kTcp ? std::optional(m_env.io.Read())
-                                                  : m_env.io.TryRead(m_env.continuationWindow);
-      } catch (const StreamClosed&) {
-        return Finish({});
-      } catch (const IdleTimeout&) {
-        return Finish({});
-      }
+      if (!MoreMayFollow()) return {};
+      // A full segment: the PC either goes on with the next one or is done, and only what it
+      // does next tells. Until then the name keeps the older file.
+      std::optional<Unit> next = NextAfterFullSegment();
       if (next && IsSegmentStart(*next)) {
-        if (!m_file->Withdraw()) throw ProtocolError("cannot take " + m_name + " back");
         StartSegment();
         pending = std::move(next);
         continue;
       }
+      Commit();
       if (next && m_env.transport == Transport::kTcp) {
-        Finish({});
         throw ProtocolError("unexpected unit after the closing exchange");
       }
-      return Finish(std::move(next));
+      ExchangeResult r;
+      r.next = std::move(next);
+      return r;
     }
   }
 
@@ -118,6 +118,7 @@ class Upload {
     bool take = false;
     if (!frame.ChecksumOk()) {
       m_env.io.Log().Note("frame " + std::to_string(number) + " has a wrong checksum: code 20");
+      m_env.Repeated("frame " + std::to_string(number) + " with a wrong checksum");
       ack = ShortUnit(cabrix::kAckRejected, number);
     } else if (TakeFault(m_env, site, {FaultKind::kReject}, "answering code 20")) {
       ack = ShortUnit(cabrix::kAckRejected, number);
@@ -128,6 +129,7 @@ class Upload {
     } else {
       ack = ShortUnit(cabrix::kAckAccepted, number);
       take = true;
+      m_env.repeats.Reset();
     }
     m_env.io.Send(ack);
     m_lastAck = ack;
@@ -176,6 +178,7 @@ class Upload {
     if (m_lastAccepted != 0 && number == m_lastAccepted) {
       // The PC did not take our acknowledgement and sends the frame again: answer, keep the data.
       m_env.io.Log().Note("frame " + std::to_string(number) + " again; already taken");
+      m_env.Repeated("frame " + std::to_string(number) + " sent again");
       const auto ack = ShortUnit(cabrix::kAckAccepted, number);
       m_env.io.Send(ack);
       m_lastAck = ack;
@@ -273,23 +276,33 @@ class Upload {
         m_env.io.Send(ShortUnit(cabrix::kAckRejected, static_cast<std::uint16_t>(m_segment)));
         continue;
       }
-      // The PC counts the file as written once it has this answer, so the store has it first:
-      // for good after a short segment, provisionally after a full one.
-      const bool named = MoreMayFollow() ? m_file->Publish(m_name) : m_file->Commit(m_name);
-      if (!named) throw ProtocolError("cannot give " + m_name + " its name");
+      // After a short segment the file is complete, and the PC counts it as written once it has
+      // this answer: the store has it first.
+      if (!MoreMayFollow()) Commit();
       m_env.io.Send(ShortUnit(cabrix::kAckAccepted, static_cast<std::uint16_t>(m_segment)));
       return;
     }
   }
 
-  ExchangeResult Finish(std::optional<Unit> next) {
-    const std::uint64_t size = m_file->Size();
-    m_file->Commit(m_name);
-    m_env.io.Log().Note("stored " + m_name + ", " + std::to_string(size) + " bytes in " +
+  // What the PC sends after a full segment has been answered: the start of another segment, or
+  // anything else, which ends the write. nullopt when the PC closed the connection or sent
+  // nothing: the write has ended as well. A unit that breaks off, or a stop of the simulator,
+  // throws: the write is abandoned and the name keeps the older file.
+  std::optional<Unit> NextAfterFullSegment() {
+    try {
+      if (m_env.transport == Transport::kTcp) return m_env.io.Read();
+      return m_env.io.TryRead(m_env.continuationWindow);
+    } catch (const StreamClosed&) {
+    } catch (const IdleTimeout&) {
+    }
+    return std::nullopt;
+  }
+
+  // Gives the file its name.
+  void Commit() {
+    if (!m_file->Commit(m_name)) throw ProtocolError("cannot give " + m_name + " its name");
+    m_env.io.Log().Note("stored " + m_name + ", " + std::to_string(m_file->Size()) + " bytes in " +
                         std::to_string(m_segment) + " segment(s)");
-    ExchangeResult r;
-    r.next = std::move(next);
-    return r;
   }
 
   ExchangeEnv& m_env;

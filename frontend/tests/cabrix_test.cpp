@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -96,11 +97,12 @@ TEST_F(TCabrixTest, LinkArgFollowsEverySetter)
 TEST_F(TCabrixTest, CommandLinesOverTcpByteForByte)
 {
     plc.SetIP("10.0.6.10");
-    EXPECT_TRUE(plc.GetFile("/data/prog.txt"));
+    EXPECT_TRUE(plc.GetFile("/data/prog.txt", "prog.txt"));
     EXPECT_TRUE(plc.PutFile("/data/my files/prog 2.txt"));
     EXPECT_TRUE(plc.DelFile("prog.txt"));
+    TPlcNames names;
+    EXPECT_TRUE(plc.GetDir(names, 1));
     QStringList list;
-    EXPECT_TRUE(plc.GetDir(list, 1));
     EXPECT_TRUE(plc.GetInfo(list));
     ASSERT_EQ(runner.calls.size(), 5u);
     EXPECT_EQ(runner.calls[0].cmdLine, "/opt/tm/cabrix /TCP10.0.6.10 /FLDR\"/data\" /get \"prog.txt\"");
@@ -120,11 +122,12 @@ TEST_F(TCabrixTest, CommandLinesOverComByteForByte)
 {
     plc.SetLinkKind(1);
     plc.SetPort("COM1");
-    plc.GetFile("/data/prog.txt");
+    plc.GetFile("/data/prog.txt", "prog.txt");
     plc.PutFile("/data/prog.txt");
     plc.DelFile("prog.txt");
+    TPlcNames names;
+    plc.GetDir(names, 1);
     QStringList list;
-    plc.GetDir(list, 1);
     plc.GetInfo(list);
     ASSERT_EQ(runner.calls.size(), 5u);
     EXPECT_EQ(runner.calls[0].cmdLine, "/opt/tm/cabrix /COM1 /FLDR\"/data\" /get \"prog.txt\"");
@@ -157,7 +160,7 @@ TEST_F(TCabrixTest, SplitFileArgCases)
         EXPECT_EQ(name, c.name) << c.path.toStdString();
     }
     // What the tool receives for the root folder.
-    const auto args = SplitCommandLine(plc.GetFileCmdLine("C:\\\\prog.txt"));
+    const auto args = SplitCommandLine(plc.GetFileCmdLine("C:\\\\prog.txt", "prog.txt"));
     ASSERT_EQ(args.size(), 5u);
     EXPECT_EQ(args[2], "/FLDRC:\\");
     EXPECT_EQ(args[3], "/get");
@@ -181,6 +184,7 @@ TEST_F(TCabrixTest, ExitStatusesAndRunOutcomesBecomeMessages)
         {0, 1, "Неизвестная ошибка!"},
         {-1, 0, "Превышен интервал ожидания!"},
         {-1, 131, "Превышен интервал ожидания!"},
+        {kRunStopped, 0, "Операция прервана!"},
         {ENOENT, 0, SystemErrorText(ENOENT)},
     };
     for (const Case &c : cases) {
@@ -216,107 +220,84 @@ TEST_F(TCabrixTest, RunIsFramedByTheTwoEventsWithListsClearedAndMessageSet)
     EXPECT_EQ(seen, (std::vector<QString>{"before 1", "run", "after Произошла ошибка связи с ПЛК!"}));
 }
 
-TEST_F(TCabrixTest, ListingKeepsEvenLinesAndSortsIgnoringCase)
+QStringList Texts(const TPlcNames &names)
 {
-    QStringList dest{"old"};
-    runner.out = Lines({"a", "", "b", "", "c", ""});
+    QStringList texts;
+    for (const TPlcName &n : names)
+        texts.append(n.Text);
+    return texts;
+}
+
+// Every line of the console program's listing is one name; an empty line is none.
+TEST_F(TCabrixTest, ListingTakesEveryLineAndSortsIgnoringCase)
+{
+    TPlcNames dest{{"old", "old"}};
+    runner.out = Lines({"a", "", "b", "c"});
     EXPECT_TRUE(plc.GetDir(dest, 1));
-    EXPECT_EQ(dest, (QStringList{"a", "b", "c"}));
+    EXPECT_EQ(Texts(dest), (QStringList{"a", "b", "c"}));
 
-    runner.out = Lines({"B", "x", "a", "y"});
+    runner.out = Lines({"B", "x", "a"});
     plc.GetDir(dest, 1);
-    EXPECT_EQ(dest, (QStringList{"a", "B"}));
+    EXPECT_EQ(Texts(dest), (QStringList{"a", "B", "x"}));
     plc.GetDir(dest, 2);
-    EXPECT_EQ(dest, (QStringList{"B", "a"}));
+    EXPECT_EQ(Texts(dest), (QStringList{"x", "B", "a"}));
     plc.GetDir(dest, 0);
-    EXPECT_EQ(dest, (QStringList{"B", "a"}));
-    EXPECT_EQ(plc.ErrLines, Lines({"B", "a"}));
+    EXPECT_EQ(Texts(dest), (QStringList{"B", "x", "a"}));
+    EXPECT_EQ(plc.ErrLines, Lines({"B", "x", "a"}));
 
-    // A failed listing still shows what the tool wrote.
+    // A failed listing still shows what the program wrote.
     runner.exitCode = 100;
-    runner.out = Lines({"Ошибка"});
+    runner.out = Lines({"left"});
     EXPECT_FALSE(plc.GetDir(dest, 1));
-    EXPECT_EQ(dest.size(), 1);
+    EXPECT_EQ(Texts(dest), QStringList{"left"});
     EXPECT_EQ(plc.LastError, "Произошла ошибка связи с ПЛК!");
 }
 
-TEST_F(TCabrixTest, InformationKeepsEvenLinesUnsorted)
+TEST_F(TCabrixTest, InformationTakesEveryLineUnsortedDecoded)
 {
     QStringList dest;
-    runner.out = Lines({"zeta", "", "alpha", "", "mid"});
+    runner.out = {"zeta", "", QByteArray("\xCC\xEE\xE4\xE5\xEB\xFC 7")};
     EXPECT_TRUE(plc.GetInfo(dest));
-    EXPECT_EQ(dest, (QStringList{"zeta", "alpha", "mid"}));
+    EXPECT_EQ(dest, (QStringList{"zeta", "", "Модель 7"}));
 }
 
-TEST_F(TCabrixTest, CyrillicNamesAreShownDecodedAndSentBackAsTheControllerHasThem)
+// Ёлка.txt (A8 EB EA E0) and илка.txt (E8 EB EA E0) look alike once printed for a console; the
+// window shows each decoded and sends back exactly the bytes listed.
+TEST_F(TCabrixTest, ListedNamesAreShownDecodedAndSentBackByteForByte)
 {
-    // The controller's "Прог.txt" in 1251 is CF F0 EE E3; the tool prints it in 866: 8F E0 AE A3.
-    runner.out = {QByteArray("\x8F\xE0\xAE\xA3.txt"), QByteArray(), QByteArray("\xFC" "1"),
-                  QByteArray()};
-    QStringList dest;
+    const QByteArray yolka("\xA8\xEB\xEA\xE0.txt"), ilka("\xE8\xEB\xEA\xE0.txt");
+    runner.out = {ilka, yolka, QByteArray("\xB9" "1")};
+    TPlcNames dest;
     ASSERT_TRUE(plc.GetDir(dest, 0));
-    ASSERT_EQ(dest, (QStringList{"Прог.txt", "№1"}));
-    plc.DelFile(dest[0]);
-    plc.GetFile("/data/" + dest[1]);
+    ASSERT_EQ(Texts(dest), (QStringList{"илка.txt", "Ёлка.txt", "№1"}));
+    EXPECT_EQ(dest[1].Bytes, yolka);
+    plc.DelFile(dest[1].Bytes);
+    plc.GetFile("/data/" + dest[0].Text, dest[0].Bytes);
     ASSERT_EQ(runner.calls.size(), 3u);
-    EXPECT_EQ(runner.calls[1].cmdLine, "/opt/tm/cabrix /TCP192.169.. /del \"\xCF\xF0\xEE\xE3.txt\"");
-    EXPECT_EQ(runner.calls[2].cmdLine,
-              "/opt/tm/cabrix /TCP192.169.. /FLDR\"/data\" /get \"\xB9"
-              "1\"");
+    EXPECT_EQ(runner.calls[1].cmdLine, "/opt/tm/cabrix /TCP192.169.. /del \"" + yolka + '"');
+    EXPECT_EQ(runner.calls[2].cmdLine, "/opt/tm/cabrix /TCP192.169.. /FLDR\"/data\" /get \"" + ilka + '"');
 }
 
-TEST_F(TCabrixTest, UnsafeControllerNamesAreRefusedWithoutRunning)
-{
-    bool fired = false;
-    plc.OnBeforeRun = [&](QObject *) { fired = true; };
-    for (const QString name : {"", ".", "..", "../x", "a/b", "a\\b", "C:x", "a\"b", "a\tb",
-                               "a\rb", "a\x7f"}) {
-        plc.LastError.clear();
-        EXPECT_FALSE(plc.DelFile(name)) << name.toStdString();
-        EXPECT_TRUE(plc.LastError.startsWith("Недопустимое имя файла")) << name.toStdString();
-    }
-    EXPECT_FALSE(plc.GetFile("/data/.."));
-    EXPECT_TRUE(plc.LastError.contains("\"..\""));
-    EXPECT_FALSE(plc.GetFile("/data/"));
-    // A PC path with a quote would end the quoted stretch on the command line.
-    EXPECT_FALSE(plc.PutFile("/data/a\" /del \"b.txt"));
-    EXPECT_FALSE(plc.GetFile("/da\"ta/b.txt"));
-    // On POSIX a colon in the name would split it into folder and name, and a backslash is a
-    // folder separator to the tool: either would send or replace another file than the one asked.
-    EXPECT_FALSE(plc.PutFile("/data/prog:v2.txt"));
-    EXPECT_FALSE(plc.PutFile("/data/sub\\prog.txt"));
-    EXPECT_FALSE(plc.GetFile("/da\\ta/b.txt"));
-    EXPECT_TRUE(runner.calls.empty());
-    EXPECT_FALSE(fired);
-}
-
-TEST(PlcNames, ConsoleCodePageRoundTripsAndUndoesTheToolsConversion)
+TEST(PlcNames, Windows1251RoundTripsAndRefusesWhatItLacks)
 {
     QByteArray all;
-    for (int b = 0; b < 256; ++b)
+    for (int b = 1; b < 256; ++b)
         all.append(static_cast<char>(b));
-    EXPECT_EQ(plc_names::ToConsole(plc_names::FromConsole(all)), all);
-    EXPECT_EQ(plc_names::FromConsole("\x80\xAF\xE0\xEF\xF0\xFC"), "АпряЁ№");
+    const QString text = plc_names::FromController(all);
+    EXPECT_EQ(QSet<QChar>(text.begin(), text.end()).size(), 255); // no two bytes look alike
+    QByteArray back;
+    ASSERT_TRUE(plc_names::ToController(text, back));
+    EXPECT_EQ(back, all);
+    EXPECT_EQ(plc_names::FromController("\x80\x96\xA8\xB9\xC0\xFF"), "Ђ–Ё№Ая");
 
-    // The tool's own conversion, 1251 to 866.
-    auto toolConversion = [](unsigned char b) -> unsigned char {
-        if (b >= 0xF0)
-            return b - 0x10;
-        if (b >= 0xC0)
-            return b - 0x40;
-        if (b == 0xB9)
-            return 0xFC;
-        return b;
-    };
-    for (int b = 0; b < 256; ++b) {
-        const bool converted = b >= 0xC0 || b == 0xB9 || b < 0x80;
-        if (!converted)
-            continue;
-        const QByteArray printed(1, static_cast<char>(toolConversion(static_cast<unsigned char>(b))));
-        EXPECT_EQ(plc_names::ConsoleToController(printed), QByteArray(1, static_cast<char>(b))) << b;
+    QString error;
+    QByteArray bytes;
+    EXPECT_TRUE(plc_names::ControllerForm("Программа_ПК.prg", bytes, error));
+    EXPECT_EQ(bytes, "\xCF\xF0\xEE\xE3\xF0\xE0\xEC\xEC\xE0_\xCF\xCA.prg");
+    for (const QString name : {"ü.txt", "日本.txt", "a\U0001F600.txt"}) {
+        EXPECT_FALSE(plc_names::ControllerForm(name, bytes, error)) << name.toStdString();
+        EXPECT_TRUE(error.contains(name)) << error.toStdString();
     }
-    EXPECT_EQ(plc_names::ConsoleToController("\xB0\xDF\xF0\xFF"), "\xB0\xDF\xF0\xFF");
-    EXPECT_EQ(plc_names::ToConsole("a€b"), "a?b");
 }
 
 TEST(TCabrixRun, ToolReceivesTheArgumentsAndAMissingToolIsReported)
@@ -329,7 +310,7 @@ TEST(TCabrixRun, ToolReceivesTheArgumentsAndAMissingToolIsReported)
     {
         TCabrix plc(nullptr);
         plc.SetIP("127.0.0.1");
-        ASSERT_TRUE(plc.GetFile("/tmp/x y/prog 1.txt")) << plc.LastError.toStdString();
+        ASSERT_TRUE(plc.GetFile("/tmp/x y/prog 1.txt", "prog 1.txt")) << plc.LastError.toStdString();
         ASSERT_GE(plc.OutLines.size(), 4);
         EXPECT_EQ(plc.OutLines.mid(0, 4), Lines({"/TCP127.0.0.1", "/FLDR/tmp/x y", "/get", "prog 1.txt"}));
 

@@ -25,6 +25,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QStringDecoder>
 
 #include <gtest/gtest.h>
 
@@ -134,7 +135,7 @@ TEST_F(FrontEndToEnd, SetListsTheControllerAndCopyToItAsksBeforeOverwriting)
     answers = {mrYes, mrNo};
     form.Button2->click();
     ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[1], Question("Файл \"b.txt\" уже есть в контроллере. Перезаписать его?"));
+    EXPECT_EQ(boxes[1], QuestionDefaultNo("Файл \"b.txt\" уже есть в контроллере. Перезаписать его?"));
     EXPECT_EQ(ReadFileBytes(Store("b.txt")), "old b");
 
     // Yes to both replaces it.
@@ -171,7 +172,7 @@ TEST_F(FrontEndToEnd, CopyFromTheControllerAsksBeforeOverwritingAndShowsTheFile)
     answers = {mrYes, mrCancel};
     form.Button2->click();
     ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[1], Question("Файл \"" + pc + "/prog.bin\" уже существует. Перезаписать его?"));
+    EXPECT_EQ(boxes[1], QuestionDefaultNo("Файл \"" + pc + "/prog.bin\" уже существует. Перезаписать его?"));
     EXPECT_EQ(ReadFileBytes(Pc("prog.bin")), "edited on the PC");
 
     // Yes brings the controller's version back.
@@ -204,7 +205,7 @@ TEST_F(FrontEndToEnd, DeleteRemovesTheFileAndInfoShowsTheRecord)
     Select(form.ListBox1, "a.txt");
     answers = {mrYes};
     form.Button1->click();
-    EXPECT_EQ(boxes, std::vector<Box>{Question("Удалить файла \"a.txt\"?")});
+    EXPECT_EQ(boxes, std::vector<Box>{QuestionDefaultNo("Удалить файла \"a.txt\"?")});
     EXPECT_FALSE(fs::exists(Store("a.txt")));
     EXPECT_TRUE(fs::exists(Store("b.txt")));
     EXPECT_EQ(Items(form.ListBox1), QStringList{"b.txt"});
@@ -223,28 +224,80 @@ TEST_F(FrontEndToEnd, DeleteRemovesTheFileAndInfoShowsTheRecord)
     EXPECT_FALSE(form.PlcListValid());
 }
 
-TEST_F(FrontEndToEnd, ACyrillicControllerNameIsShownReadAndDeletedAsTheControllerListsIt)
+// From a POSIX PC, whose file names are UTF-8: every Windows-1251 byte from 0x80 up goes to the
+// controller, is listed, comes back and is deleted under exactly its name; two names that differ
+// only in a byte from 0x80 to 0xBF (Ёлка.txt, A8 EB EA E0, and илка.txt, E8 EB EA E0) stay two.
+TEST_F(FrontEndToEnd, EveryWindows1251LetterRoundTripsAndLookAlikeNamesStayApart)
 {
-    const std::string cp1251 = "\xCF\xF0\xE8\xE2\xE5\xF2.txt"; // "Привет.txt" in Windows-1251
-    WriteFileBytes(Store(cp1251), "hello");
+    const std::string yolka = "\xA8\xEB\xEA\xE0.txt", ilka = "\xE8\xEB\xEA\xE0.txt";
+    WriteFileBytes(Store(yolka), "yolka");
+    WriteFileBytes(Store(ilka), "ilka");
+    QStringDecoder cp1251("windows-1251");
+    ASSERT_TRUE(cp1251.isValid());
+    std::vector<std::pair<std::string, QString>> names; // the controller's bytes, the PC's name
+    for (int first = 0x80; first < 0x100; first += 0x20) {
+        std::string bytes;
+        for (int b = first; b < first + 0x20; ++b)
+            bytes.push_back(static_cast<char>(b));
+        bytes += ".txt";
+        names.emplace_back(bytes, cp1251(QByteArray::fromStdString(bytes)));
+    }
     TForm1 &form = OpenAndSet();
-    EXPECT_EQ(Items(form.ListBox1), QStringList{"Привет.txt"});
+    EXPECT_EQ(form.ListBox1->count(), 2);
+    EXPECT_EQ(form.ListBox1->findItems("Ёлка.txt", Qt::MatchExactly).size(), 1);
+
+    Enter(form.FileListBox1);
+    for (const auto &[bytes, pcName] : names) {
+        WriteFileBytes(Pc(pcName.toStdString()), "up " + bytes);
+        form.FileListBox1->Update();
+        boxes.clear();
+        Select(form.FileListBox1, pcName);
+        answers = {mrYes};
+        form.Button2->click();
+        EXPECT_EQ(boxes.size(), 1u) << pcName.toStdString();
+        EXPECT_EQ(ReadFileBytes(Store(bytes)), "up " + bytes);
+        fs::remove(Pc(pcName.toStdString()));
+    }
+    EXPECT_EQ(form.ListBox1->count(), 6);
 
     Enter(form.ListBox1);
-    Select(form.ListBox1, "Привет.txt");
-    answers = {mrYes};
-    form.Button2->click();
-    EXPECT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(ReadFileBytes(Pc("Привет.txt")), "hello");
-    EXPECT_EQ(Items(form.FileListBox1), QStringList{"Привет.txt"});
+    for (const auto &[bytes, pcName] : names) {
+        boxes.clear();
+        Select(form.ListBox1, pcName);
+        answers = {mrYes};
+        form.Button2->click();
+        EXPECT_EQ(ReadFileBytes(Pc(pcName.toStdString())), "up " + bytes);
+        Select(form.ListBox1, pcName);
+        answers = {mrYes};
+        form.Button1->click();
+        EXPECT_EQ(boxes.size(), 2u) << pcName.toStdString();
+        EXPECT_FALSE(fs::exists(Store(bytes)));
+    }
 
     boxes.clear();
-    Select(form.ListBox1, "Привет.txt");
+    Select(form.ListBox1, "Ёлка.txt");
+    answers = {mrYes};
+    form.Button2->click();
+    EXPECT_EQ(ReadFileBytes(Pc("Ёлка.txt")), "yolka");
+    EXPECT_FALSE(fs::exists(Pc("илка.txt")));
+    Select(form.ListBox1, "илка.txt");
     answers = {mrYes};
     form.Button1->click();
-    EXPECT_EQ(boxes.size(), 1u);
-    EXPECT_FALSE(fs::exists(Store(cp1251)));
-    EXPECT_EQ(form.ListBox1->count(), 0);
+    EXPECT_EQ(boxes.size(), 2u);
+    EXPECT_FALSE(fs::exists(Store(ilka)));
+    EXPECT_EQ(ReadFileBytes(Store(yolka)), "yolka");
+    EXPECT_EQ(Items(form.ListBox1), QStringList{"Ёлка.txt"});
+
+    // A PC name with a letter that Windows-1251 lacks is refused before anything runs.
+    WriteFileBytes(Pc("日本.txt"), "x");
+    form.FileListBox1->Update();
+    Enter(form.FileListBox1);
+    Select(form.FileListBox1, "日本.txt");
+    boxes.clear();
+    form.Button2->click();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].type, TMsgDlgType::mtError);
+    EXPECT_EQ(std::distance(fs::directory_iterator(sim->Store()), fs::directory_iterator()), 1);
 }
 
 TEST_F(FrontEndToEnd, OverTheSerialLineThePortOfTheDeviceMapListsAndTakesAFile)

@@ -17,23 +17,29 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <ostream>
 #include <vector>
 
 struct Box {
     TMsgDlgType type;
     QString text;
-    bool operator==(const Box &o) const { return type == o.type && text == o.text; }
+    int defaultButton = mrNone;
+    bool operator==(const Box &) const = default;
 };
 
 inline void PrintTo(const Box &b, std::ostream *os)
 {
     static const char *kinds[] = {"error", "question", "notice"};
     *os << kinds[static_cast<int>(b.type)] << ": " << b.text.toStdString();
+    if (b.defaultButton == mrNo)
+        *os << " [No]";
 }
 
 inline Box Error(const QString &t) { return {TMsgDlgType::mtError, t}; }
-inline Box Question(const QString &t) { return {TMsgDlgType::mtConfirmation, t}; }
+inline Box Question(const QString &t) { return {TMsgDlgType::mtConfirmation, t, mrYes}; }
+// A question whose default button is No: Enter alone does not let it go on.
+inline Box QuestionDefaultNo(const QString &t) { return {TMsgDlgType::mtConfirmation, t, mrNo}; }
 inline Box Notice(const QString &t) { return {TMsgDlgType::mtInformation, t}; }
 
 inline QStringList Items(const QListWidget *list)
@@ -65,8 +71,10 @@ class WindowOperator {
 public:
     WindowOperator()
     {
-        SetMessageDlgHook([this](const QString &text, TMsgDlgType type) {
-            boxes.push_back({type, text});
+        SetMessageDlgHook([this](const QString &text, TMsgDlgType type, int defaultButton) {
+            boxes.push_back({type, text, defaultButton});
+            if (onBox)
+                onBox(boxes.back());
             if (type != TMsgDlgType::mtConfirmation)
                 return static_cast<int>(mrOk);
             if (answers.empty())
@@ -97,5 +105,6 @@ public:
 
     std::vector<Box> boxes;
     std::deque<int> answers;
+    std::function<void(const Box &)> onBox; // called as each box shows, before it is answered
     std::vector<QString> modalShown;
 };

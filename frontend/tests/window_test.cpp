@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -20,7 +21,10 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QImage>
+#include <QPixmap>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -138,6 +142,9 @@ TEST_F(WindowTest, TheWaitBoxStaysUntilTheRunEnds)
     EXPECT_TRUE(Form3->isVisible());
     Form3->close();
     EXPECT_TRUE(Form3->isVisible());
+    // It has a border of its own, so that it does not look like a hole in the disabled window.
+    const QImage shot = Form3->grab().toImage();
+    EXPECT_NE(shot.pixel(0, 0), shot.pixel(4, 4));
     Form3->hide();
     EXPECT_FALSE(Form3->isVisible());
 }
@@ -156,21 +163,30 @@ TEST_F(WindowTest, StartUpListsTheControllerSortedOverTcpFromTheAddressField)
     EXPECT_EQ(form.FileListBox1->Directory(), pc);
 }
 
-TEST_F(WindowTest, FailedStartUpListingShowsTheErrorAndDisablesCopyAndDelete)
+TEST_F(WindowTest, FailedListingShowsTheErrorOverAnEmptyListAndCopyAndDeleteSayWhy)
 {
     PlcFile("a.txt");
-    Steer("fail_dir", "100");
     TForm1 &form = Open();
+    ASSERT_EQ(Items(form.ListBox1), QStringList{"a.txt"});
+
+    // What the list shows while the error box is up.
+    QStringList behindTheBox{"not shown"};
+    op.onBox = [&](const Box &) { behindTheBox = Items(form.ListBox1); };
+    Steer("fail_dir", "100");
+    form.Button3->click();
     EXPECT_EQ(boxes, std::vector<Box>{Error("Произошла ошибка связи с ПЛК!")});
+    EXPECT_TRUE(behindTheBox.isEmpty());
     EXPECT_FALSE(form.PlcListValid());
+    op.onBox = {};
     boxes.clear();
 
     Enter(form.ListBox1);
-    form.Button2->click(); // Copy does nothing at all
-    EXPECT_TRUE(boxes.empty());
+    form.Button2->click();
     form.Button1->click();
-    EXPECT_EQ(boxes, std::vector<Box>{Notice("Файл не выбран!")});
-    EXPECT_EQ(Calls().size(), 1);
+    EXPECT_EQ(boxes, (std::vector<Box>{Notice("Список файлов контроллера не прочитан, копирование "
+                                              "невозможно. Проверьте связь и нажмите Dir."),
+                                       Notice("Файл не выбран!")}));
+    EXPECT_EQ(Calls().size(), 2);
 }
 
 TEST_F(WindowTest, NothingSelectedGivesTheNotice)
@@ -237,7 +253,7 @@ TEST_F(WindowTest, CopyToTheControllerAsksBeforeOverwritingAListedName)
     answers = {mrYes, mrNo};
     form.Button2->click();
     ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[1], Question("Файл \"a.txt\" уже есть в контроллере. Перезаписать его?"));
+    EXPECT_EQ(boxes[1], QuestionDefaultNo("Файл \"a.txt\" уже есть в контроллере. Перезаписать его?"));
     EXPECT_EQ(Calls().size(), 1);
     EXPECT_TRUE(form.WaitText().isEmpty());
 
@@ -267,8 +283,8 @@ TEST_F(WindowTest, CopyToThePcAsksRunsTheToolAndRereadsTheFolder)
     answers = {mrYes};
     form.Button2->click();
     EXPECT_EQ(boxes, std::vector<Box>{Question("Копировать файла \"b.txt\" в папку \"" + pc + "\"?")});
-    EXPECT_EQ(Calls().back(), "/TCP192.168..|/FLDR" + pc + "|/get|b.txt");
-    EXPECT_EQ(Calls().size(), 2); // no listing afterwards
+    EXPECT_EQ(Calls(), (QStringList{"/TCP192.168..|/dir", "/TCP192.168..|/FLDR" + pc + "|/get|b.txt",
+                                    "/TCP192.168..|/dir"}));
     EXPECT_TRUE(QFile::exists(pc + "/b.txt"));
     EXPECT_EQ(Items(form.FileListBox1), QStringList{"b.txt"});
 
@@ -278,22 +294,45 @@ TEST_F(WindowTest, CopyToThePcAsksRunsTheToolAndRereadsTheFolder)
     answers = {mrYes, mrCancel};
     form.Button2->click();
     ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[1], Question("Файл \"" + pc + "/b.txt\" уже существует. Перезаписать его?"));
-    EXPECT_EQ(Calls().size(), 2);
+    EXPECT_EQ(boxes[1], QuestionDefaultNo("Файл \"" + pc + "/b.txt\" уже существует. Перезаписать его?"));
+    EXPECT_EQ(Calls().size(), 3);
 }
 
-TEST_F(WindowTest, FailedCopyShowsTheToolsMessage)
+// Whatever a copy or a delete comes to, the controller list then shows what the controller holds.
+TEST_F(WindowTest, AFailedCopyOrDeleteShowsTheToolsMessageOverAFreshListing)
 {
+    PlcFile("a.txt");
     PlcFile("b.txt");
+    PlcFile("c.txt");
     Steer("fail_get", "120");
+    Steer("fail_del", "100");
     TForm1 &form = Open();
     Enter(form.ListBox1);
+    QStringList behindTheBox;
+    op.onBox = [&](const Box &b) {
+        if (b.type == TMsgDlgType::mtError)
+            behindTheBox = Items(form.ListBox1);
+    };
+
+    QFile::remove(tools + "/plc/c.txt"); // gone from the controller since the listing
     Select(form.ListBox1, "b.txt");
     answers = {mrYes};
     form.Button2->click();
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[1], Error("Произошла единичная ошибка при чтении файла с ПЛК!"));
+    EXPECT_EQ(behindTheBox, (QStringList{"a.txt", "b.txt"}));
     EXPECT_TRUE(form.isEnabled());
+
+    // A delete that the controller carried out although the tool reported a failure.
+    QFile::remove(tools + "/plc/a.txt");
+    boxes.clear();
+    Select(form.ListBox1, "a.txt");
+    answers = {mrYes};
+    form.Button1->click();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1], Error("Произошла ошибка связи с ПЛК!"));
+    EXPECT_EQ(behindTheBox, QStringList{"b.txt"});
+    EXPECT_EQ(Calls().back(), "/TCP192.168..|/dir");
 }
 
 TEST_F(WindowTest, DeleteAsksRunsTheToolAndRefreshes)
@@ -305,7 +344,7 @@ TEST_F(WindowTest, DeleteAsksRunsTheToolAndRefreshes)
     Select(form.ListBox1, "a.txt");
     answers = {mrNo};
     form.Button1->click();
-    EXPECT_EQ(boxes, std::vector<Box>{Question("Удалить файла \"a.txt\"?")});
+    EXPECT_EQ(boxes, std::vector<Box>{QuestionDefaultNo("Удалить файла \"a.txt\"?")});
     EXPECT_EQ(Calls().size(), 1);
 
     Select(form.ListBox1, "a.txt");
@@ -341,6 +380,8 @@ TEST_F(WindowTest, WaitBoxOnlyWhileCopyingOrDeleting)
     PcFile("new.txt");
     TForm1 &form = Open();
     form.show();
+    form.activateWindow();
+    QApplication::processEvents();
     Steer("delay_up", "500");
     Steer("delay_dir", "400");
     Steer("delay_del", "400");
@@ -378,6 +419,8 @@ TEST_F(WindowTest, WaitBoxOnlyWhileCopyingOrDeleting)
     EXPECT_EQ(samples.front().text, "Подождите. Идет копирование…");
     EXPECT_FALSE(samples.back().boxUp); // the listing that follows
     EXPECT_TRUE(samples.back().formEnabled);
+    // The focus is back in the list the operator was in, not on a button.
+    EXPECT_EQ(QApplication::focusWidget(), form.FileListBox1);
 
     // Delete likewise, with its own text.
     samples.clear();
@@ -392,6 +435,96 @@ TEST_F(WindowTest, WaitBoxOnlyWhileCopyingOrDeleting)
     EXPECT_FALSE(Form3->isVisible());
     EXPECT_TRUE(form.isEnabled());
     EXPECT_TRUE(form.WaitText().isEmpty());
+    EXPECT_EQ(QApplication::focusWidget(), form.ListBox1);
+}
+
+// A close request during a run: a copy or a delete stops only if the operator says so, and then
+// the window goes with no box left behind it; a listing just stops.
+TEST_F(WindowTest, ClosingDuringARunStopsItOnlyIfTheOperatorSaysSo)
+{
+    PcFile("new.txt");
+    PcFile("second.txt");
+    TForm1 &form = Open();
+    form.show();
+    Enter(form.FileListBox1);
+    auto closeDuringTheRun = [&] { QTimer::singleShot(300, &form, [&] { form.close(); }); };
+    auto settle = [] { QApplication::processEvents(); };
+    const Box stopQuestion = QuestionDefaultNo("Прервать копирование и закрыть окно?");
+
+    // No: the copy goes on to its end and the window stays.
+    Steer("delay_up", "1500");
+    closeDuringTheRun();
+    Select(form.FileListBox1, "new.txt");
+    answers = {mrYes, mrNo};
+    form.Button2->click();
+    settle();
+    EXPECT_EQ(boxes, (std::vector<Box>{boxes.front(), stopQuestion}));
+    EXPECT_TRUE(QFile::exists(tools + "/plc/new.txt"));
+    EXPECT_TRUE(form.isVisible());
+
+    // Yes: the tool is stopped (it would copy only after 20 s) and the window closes.
+    Steer("delay_up", "20000");
+    boxes.clear();
+    const qsizetype callsBefore = Calls().size();
+    closeDuringTheRun();
+    Select(form.FileListBox1, "second.txt");
+    answers = {mrYes, mrYes};
+    form.Button2->click();
+    settle();
+    EXPECT_EQ(boxes, (std::vector<Box>{boxes.front(), stopQuestion}));
+    EXPECT_FALSE(QFile::exists(tools + "/plc/second.txt"));
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_FALSE(Form3->isVisible());
+    EXPECT_EQ(Calls().size(), callsBefore + 1); // no listing after it
+
+    // A listing is stopped without a question, and its failure is not shown.
+    form.show();
+    Steer("delay_dir", "20000");
+    boxes.clear();
+    closeDuringTheRun();
+    form.Button3->click();
+    settle();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_FALSE(form.isVisible());
+}
+
+// A listing leaves the window enabled; what the operator presses meanwhile starts no second run
+// inside the first.
+TEST_F(WindowTest, ButtonsPressedDuringAListingStartNothing)
+{
+    PlcFile("a.txt");
+    TForm1 &form = Open();
+    Enter(form.ListBox1);
+    Select(form.ListBox1, "a.txt");
+    Steer("delay_dir", "1000");
+    answers = {mrYes, mrYes, mrYes};
+    QTimer::singleShot(300, &form, [&] {
+        for (QPushButton *b : {form.Button1, form.Button2, form.Button3, form.Button4, form.Button5})
+            b->click();
+    });
+    form.Button3->click();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(Calls().size(), 2);
+}
+
+TEST_F(WindowTest, ThePcListAndTheFreeSpaceFollowTheShownFolder)
+{
+    PcFile("p.txt");
+    TForm1 &form = Open();
+    form.show();
+    Enter(form.FileListBox1);
+    Select(form.FileListBox1, "p.txt");
+    form.Label1->setText("stale");
+    PcFile("q.txt"); // another program writes into the folder
+    QElapsedTimer clock;
+    clock.start();
+    while (form.FileListBox1->count() < 2 && clock.elapsed() < 10000) {
+        QApplication::processEvents();
+        QThread::msleep(10);
+    }
+    EXPECT_EQ(Items(form.FileListBox1), (QStringList{"p.txt", "q.txt"}));
+    EXPECT_EQ(form.FileListBox1->FileName(), "p.txt");
+    EXPECT_TRUE(form.Label1->text().startsWith("свободно ")) << form.Label1->text().toStdString();
 }
 
 TEST_F(WindowTest, LinkChoiceAppliesOnlyWithSet)

@@ -4,8 +4,11 @@
 #include <signal.h>
 
 #include <filesystem>
+#include <future>
 #include <thread>
 
+#include "exchange.h"
+#include "link/frame.h"
 #include "link/link_error.h"
 #include "pc_channels.h"
 #include "pc_client.h"
@@ -89,10 +92,15 @@ TEST_P(EndToEnd, AnswersEveryExchange) {
     SCOPED_TRACE(name);
     ASSERT_NO_THROW(Exchange([&](PcClient& c) { c.Upload(name, PatternBytes(size, 7)); }))
         << m_sim->Log();
-    EXPECT_EQ(ReadFileBytes(m_sim->Store() / name), PatternBytes(size, 7));
     expectedDir += name + "\r\n";
   }
+  // The listing comes after the last write has ended (a file of whole segments takes its name
+  // only then), and shows every file.
   EXPECT_EQ(Dir(), expectedDir);
+  for (const std::size_t size : sizes) {
+    const std::string name = "f" + std::to_string(100000 + size) + ".bin";
+    EXPECT_EQ(ReadFileBytes(m_sim->Store() / name), PatternBytes(size, 7)) << name;
+  }
 
   for (const std::size_t size : sizes) {
     const std::string name = "f" + std::to_string(100000 + size) + ".bin";
@@ -182,35 +190,61 @@ TEST_P(EndToEnd, BadInputNeverBringsItDown) {
   EXPECT_TRUE(m_sim->Running());
 }
 
+// Stopped or killed in the middle of a segment (held there by a delay), or between two segments
+// (the PC holding back the next one), plcsim leaves the older file under the name.
 TEST_P(EndToEnd, StoppingOrKillingMidUploadLeavesNoHalfFile) {
   cabrix::test::TempDir store("plcsim-kept-store");
   cabrix::test::WriteFileBytes(store / "big.bin", "the old contents");
-  for (const int signo : {SIGTERM, SIGKILL}) {
-    SCOPED_TRACE(signo);
-    Start({"--fault", "delay-ack,op=upload,segment=2,frame=3,ms=60000"}, store.Path());
-    std::optional<int> pcError;
-    std::thread pc([&] {
-      pcError = Failing([](PcClient& c) { c.Upload("big.bin", PatternBytes(9000)); });
-    });
-    const bool delayed = m_sim->WaitForLog("waiting 60000 ms", 10s);
-    m_sim->Signal(signo);
-    const ProcessResult r = m_sim->Stop();
-    pc.join();
-    ASSERT_TRUE(delayed) << m_sim->Log();
-    EXPECT_TRUE(pcError) << "the upload cannot have succeeded";
-    if (signo == SIGTERM) {
-      EXPECT_TRUE(r.ExitedWith(0)) << r.Describe();
-    } else {
-      EXPECT_EQ(r.signal, SIGKILL);
+  for (const bool betweenSegments : {false, true}) {
+    for (const int signo : {SIGTERM, SIGKILL}) {
+      SCOPED_TRACE(std::to_string(signo) + (betweenSegments ? " between segments" : ""));
+      std::vector<std::string> args;
+      if (!betweenSegments) args = {"--fault", "delay-ack,op=upload,segment=2,frame=3,ms=60000"};
+      Start(args, store.Path());
+      std::promise<void> held, stopped;
+      std::shared_future<void> stoppedFuture = stopped.get_future().share();
+      std::optional<int> pcError;
+      HookedPcChannel::Hook hold;
+      if (betweenSegments) {
+        hold = [&](std::span<const std::uint8_t> unit) {
+          if (!IsLaterSegmentStart(unit)) return;
+          held.set_value();
+          stoppedFuture.wait_for(10s);
+          throw cabrix::CLinkError(cabrix::kLinkNoData);
+        };
+      }
+      std::thread pc([&] {
+        try {
+          auto channel = Open();
+          HookedPcChannel hooked(*channel, hold);
+          PcClient(hooked, Tcp()).Upload("big.bin", PatternBytes(9000));
+        } catch (const cabrix::CLinkError& e) {
+          pcError = e.Code();
+        }
+      });
+      const bool reached = betweenSegments
+                               ? held.get_future().wait_for(10s) == std::future_status::ready
+                               : m_sim->WaitForLog("waiting 60000 ms", 10s);
+      m_sim->Signal(signo);
+      const ProcessResult r = m_sim->Stop();
+      stopped.set_value();
+      pc.join();
+      ASSERT_TRUE(reached) << m_sim->Log();
+      EXPECT_TRUE(pcError) << "the upload cannot have succeeded";
+      if (signo == SIGTERM) {
+        EXPECT_TRUE(r.ExitedWith(0)) << r.Describe();
+      } else {
+        EXPECT_EQ(r.signal, SIGKILL);
+      }
+      // Whatever happened, the real name still holds the old file.
+      EXPECT_EQ(ReadFileBytes(store / "big.bin"), "the old contents");
+      std::size_t entries = 0;
+      for ([[maybe_unused]] const auto& e : fs::directory_iterator(store.Path())) ++entries;
+      if (signo == SIGTERM) {
+        EXPECT_EQ(entries, 1u) << "the temporary file went at exit";
+      }
+      m_sim.reset();
     }
-    // Whatever happened, the real name still holds the old file.
-    EXPECT_EQ(ReadFileBytes(store / "big.bin"), "the old contents");
-    std::size_t entries = 0;
-    for ([[maybe_unused]] const auto& e : fs::directory_iterator(store.Path())) ++entries;
-    if (signo == SIGTERM) {
-      EXPECT_EQ(entries, 1u) << "the temporary file went at exit";
-    }
-    m_sim.reset();
   }
   // A new run cleans up after the killed one and lists only the old file.
   Start({}, store.Path());
@@ -246,6 +280,38 @@ TEST(EndToEndTcp, PortZeroListensOnAFreePortShownInTheReadyLine) {
   auto channel = ConnectTcp(sim.TcpAddress(), sim.TcpPort(), 4s);
   PcClient client(*channel, true);
   EXPECT_EQ(client.Command("filedir").text, "");
+}
+
+// A client that keeps sending a damaged request, each time within the idle limit, is cut off
+// once that has gone on for longer than the idle limit, and the client waiting behind it is served.
+TEST(EndToEndTcp, AClientThatMakesNoHeadwayDoesNotHoldTheNextOneOff) {
+  SimOptions o;
+  o.tcp = TestAddress();
+  o.args = {"--idle-timeout", "2"};
+  SimProcess sim(std::move(o));
+  std::vector<std::uint8_t> request{0xAA, 0xAA, 10, 0, 1, 0, 0, 1, 0x31, 0, 6, 0,
+                                    'a', '.', 't', 'x', 't', 0};
+  request[6] = static_cast<std::uint8_t>(cabrix::WireChecksum(request) + 1);
+  int answers = 0;
+  auto hostile = ConnectTcp(sim.TcpAddress(), sim.TcpPort(), 4s);
+  std::thread pc([&] {
+    std::uint8_t ack[6];
+    try {
+      for (; answers < 60; ++answers) {
+        hostile->Write(request);
+        hostile->Read(ack);
+        std::this_thread::sleep_for(700ms);
+      }
+    } catch (const cabrix::CLinkError&) {
+    }
+  });
+  ASSERT_TRUE(sim.WaitForLog("request with a wrong checksum", 10s)) << sim.Log();
+  auto next = ConnectTcp(sim.TcpAddress(), sim.TcpPort(), 10s);
+  PcClient client(*next, true);
+  EXPECT_EQ(client.Command("filedir").text, "");
+  pc.join();
+  EXPECT_LT(answers, kRepeatLimit);
+  EXPECT_NE(sim.Log().find("no headway for over 2 s"), std::string::npos) << sim.Log();
 }
 
 TEST(EndToEndPty, BaudPacesWhatGoesOverTheLine) {

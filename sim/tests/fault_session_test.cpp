@@ -1,5 +1,7 @@
 // Injected faults, and bad input from the PC, over the in-memory pipe.
 #include <filesystem>
+#include <functional>
+#include <thread>
 
 #include "link/bytes.h"
 #include "link/frame.h"
@@ -160,12 +162,13 @@ TEST_F(Faults, DelaysAreLoggedAndHarmless) {
 // The PC side driven by hand, for input a well-behaved PC never sends.
 class BadInput : public Faults {
  protected:
-  ExchangeRun Raw(const std::function<void(cabrix::CByteChannel&)>& pc) {
+  ExchangeRun Raw(const std::function<void(cabrix::CByteChannel&)>& pc,
+                  std::chrono::milliseconds unitGap = std::chrono::milliseconds(100)) {
     MemoryPipe pipe;
     pipe.Pc().timeout = std::chrono::milliseconds(500);
     ExchangeRun run;
     std::thread sim([&] {
-      UnitIo io(pipe.Sim(), log, simIdle, std::chrono::milliseconds(100));
+      UnitIo io(pipe.Sim(), log, simIdle, unitGap);
       ExchangeEnv env{io, store, faults, transport, info};
       run.sim = ServeExchange(env);
     });
@@ -191,7 +194,135 @@ class BadInput : public Faults {
     f[6] = cabrix::WireChecksum(f);
     return f;
   }
+
+  static std::vector<std::uint8_t> ReadRequest(const std::string& name) {
+    const auto area = cabrix::BuildNameArea(name);
+    std::vector<std::uint8_t> r{0xAA, 0xAA, static_cast<std::uint8_t>(4 + area.size()), 0, 1, 0,
+                                0, 1, 0x31, 0, static_cast<std::uint8_t>(area.size()), 0};
+    r.insert(r.end(), area.begin(), area.end());
+    r[6] = cabrix::WireChecksum(r);
+    return r;
+  }
+
+  static std::vector<std::uint8_t> Damaged(std::vector<std::uint8_t> frame) {
+    frame[6] ^= 0x5A;
+    return frame;
+  }
+
+  // Writes `unit` again and again, each time reading the simulator's answer (`answerSize` bytes),
+  // until no answer comes; returns how many came.
+  static int Repeat(cabrix::CByteChannel& ch, const std::vector<std::uint8_t>& unit,
+                    std::size_t answerSize, std::chrono::milliseconds pause = {}) {
+    std::vector<std::uint8_t> answer(answerSize);
+    for (int answers = 0; answers < 3 * kRepeatLimit; ++answers) {
+      std::this_thread::sleep_for(pause);
+      try {
+        ch.Write(unit);
+        ch.Read(answer);
+      } catch (const cabrix::CLinkError&) {
+        return answers;
+      }
+    }
+    return -1;
+  }
 };
+
+// A PC that makes no headway gets as many answers as the console tool would bear of rejections,
+// then the exchange ends and the simulator is free for the next client.
+TEST_F(BadInput, APcThatMakesNoHeadwayIsCutOff) {
+  WriteFileBytes(StorePath("d.bin"), PatternBytes(5000));
+  const std::vector<std::uint8_t> goAhead{0x55, 0x55, 0x0A, 0, 0, 0};
+  const std::vector<std::uint8_t> reject1{0x55, 0x55, 0x14, 0, 1, 0};
+  struct Row {
+    const char* what;
+    std::function<int(cabrix::CByteChannel&)> pc;
+  };
+  const std::vector<Row> rows{
+      {"a file-header frame with a wrong checksum",
+       [&](cabrix::CByteChannel& ch) { return Repeat(ch, Damaged(HeaderFrame("h.bin", "x")), 6); }},
+      {"a block that was taken, sent again",
+       [&](cabrix::CByteChannel& ch) {
+         auto header = HeaderFrame("b.bin", "");
+         cabrix::Write16le(header, 10, 10);
+         header[7] = 0;
+         header[6] = cabrix::WireChecksum(header);
+         std::vector<std::uint8_t> block{0xAA, 0xAA, 5, 0, 2, 0, 0, 0, 'a', 'b', 'c', 'd', 'e'};
+         block[6] = cabrix::WireChecksum(block);
+         std::uint8_t ack[6];
+         ch.Write(header);
+         ch.Read(ack);
+         return Repeat(ch, block, 6) - 1;  // the first sending is taken
+       }},
+      {"a read request with a wrong checksum",
+       [&](cabrix::CByteChannel& ch) { return Repeat(ch, Damaged(ReadRequest("d.bin")), 6); }},
+      {"an intact reply frame rejected",
+       [&](cabrix::CByteChannel& ch) {
+         std::uint8_t ack[6];
+         ch.Write(*cabrix::BuildCommandRequest("PLCInfo"));
+         ch.Read(ack);
+         std::vector<std::uint8_t> frame(8 + 128);
+         ch.Write(goAhead);
+         ch.Read(frame);
+         return Repeat(ch, reject1, frame.size());
+       }},
+      {"the last acknowledgement repeated between segments",
+       [&](cabrix::CByteChannel& ch) {
+         std::uint8_t ack[6];
+         ch.Write(ReadRequest("d.bin"));
+         ch.Read(ack);
+         ch.Write(goAhead);
+         std::vector<std::uint8_t> frame(8 + 128);
+         std::vector<std::uint8_t> lastAck;
+         for (std::uint16_t n = 1;; ++n) {  // the first segment, every frame taken
+           ch.Read(frame);
+           lastAck = {0x55, 0x55, 0x0A, 0, static_cast<std::uint8_t>(n), 0};
+           ch.Write(lastAck);
+           if (frame[7] == 1) break;
+         }
+         ch.Read(ack);  // the unit between segments
+         return Repeat(ch, lastAck, 6);
+       }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    logText.clear();
+    int answers = 0;
+    const auto run = Raw([&](cabrix::CByteChannel& ch) { answers = row.pc(ch); });
+    EXPECT_EQ(answers, kRepeatLimit) << logText;
+    EXPECT_EQ(run.sim.end, ExchangeEnd::kProblem);
+    EXPECT_NE(logText.find("21 units in a row without headway"), std::string::npos) << logText;
+  }
+  EXPECT_EQ(StoreEntries(), 1u) << "no file from the cut-off writes";
+}
+
+// Slowness is no way round the limits: repeats that each come within the idle time end the
+// exchange once they have gone on for longer, and so does a unit that trickles in.
+TEST_F(BadInput, SlowRepeatsAndTricklingUnitsAreCutOffAfterTheIdleTime) {
+  simIdle = std::chrono::milliseconds(2000);
+  const auto header = Damaged(HeaderFrame("slow.bin", "x"));
+  int answers = 0;
+  auto run = Raw([&](cabrix::CByteChannel& ch) {
+    answers = Repeat(ch, header, 6, std::chrono::milliseconds(600));
+  });
+  EXPECT_LT(answers, kRepeatLimit);
+  EXPECT_EQ(run.sim.end, ExchangeEnd::kProblem);
+  EXPECT_NE(logText.find("no headway for over 2 s"), std::string::npos) << logText;
+
+  // A byte every 300 ms, each well within the gap allowed inside a unit; 9 of them take longer
+  // than the idle time.
+  const auto frame = HeaderFrame("trickle.bin", std::string(40, 't'));
+  run = Raw(
+      [&](cabrix::CByteChannel& ch) {
+        for (std::size_t i = 0; i < 9; ++i) {
+          ch.Write(std::span(frame).subspan(i, 1));
+          std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+      },
+      std::chrono::milliseconds(1000));
+  EXPECT_EQ(run.sim.end, ExchangeEnd::kProblem);
+  EXPECT_NE(logText.find("a unit still not whole after 2 s"), std::string::npos) << logText;
+  EXPECT_EQ(StoreEntries(), 0u);
+}
 
 TEST_F(BadInput, GarbageAndOverlongFramesEndTheExchange) {
   const std::vector<std::uint8_t> garbage{1, 2, 3, 4, 5, 6, 7, 8};
@@ -289,14 +420,7 @@ TEST_F(BadInput, OnTheSerialLineANewRequestEndsAnAbandonedExchange) {
   // is not taken for a repeat of the first, it is handed on as the next exchange.
   transport = Transport::kSerial;
   AddFault("reject-request,times=3");
-  auto request = [](const std::string& name) {
-    const auto area = cabrix::BuildNameArea(name);
-    std::vector<std::uint8_t> r{0xAA, 0xAA, static_cast<std::uint8_t>(4 + area.size()), 0, 1, 0,
-                                0, 1, 0x31, 0, static_cast<std::uint8_t>(area.size()), 0};
-    r.insert(r.end(), area.begin(), area.end());
-    r[6] = cabrix::WireChecksum(r);
-    return r;
-  };
+  const auto request = ReadRequest;
   const auto run = Raw([&](cabrix::CByteChannel& ch) {
     std::uint8_t ack[6];
     for (int i = 0; i < 3; ++i) {

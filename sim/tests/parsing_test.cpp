@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iterator>
 
 #include "fault_plan.h"
 #include "options.h"
@@ -197,9 +198,8 @@ TEST(Store, ListsFilesOnlyAndKeepsHalfFilesOutOfSight) {
   EXPECT_EQ(store.Delete("../b"), FileStore::DeleteResult::kFailed);
 }
 
-// Appended data is gathered and written in one go: whatever path the name takes (provisional,
-// taken back, kept by a file destroyed while provisionally named), the file under a name must
-// hold every byte appended before it.
+// Appended data is gathered and written in one go: the file under a name holds every byte
+// appended before its commit, and until then the older file of that name stays whole.
 TEST(Store, ANamedFileHoldsEverythingAppendedBeforeIt) {
   TempDir dir("plcsim-store");
   FileStore store(dir.Str());
@@ -208,16 +208,19 @@ TEST(Store, ANamedFileHoldsEverythingAppendedBeforeIt) {
   {
     auto incoming = store.BeginIncoming();
     ASSERT_TRUE(incoming);
-    ASSERT_TRUE(incoming->Append(one));
-    ASSERT_TRUE(incoming->Publish("p"));
-    EXPECT_EQ(cabrix::test::ReadFileBytes(dir / "p"), "12");
-    ASSERT_TRUE(incoming->Withdraw());
-    EXPECT_EQ(cabrix::test::ReadFileBytes(dir / "p"), "older") << "the older file is back";
-    ASSERT_TRUE(incoming->Append(two));
-    ASSERT_TRUE(incoming->Publish("p"));
-    ASSERT_TRUE(incoming->Append(one));  // more data after a provisional name, then the end
+    ASSERT_TRUE(incoming->Append(one) && incoming->Flush() && incoming->Append(two));
+    EXPECT_EQ(cabrix::test::ReadFileBytes(dir / "p"), "older");
   }
-  EXPECT_EQ(cabrix::test::ReadFileBytes(dir / "p"), "12312");
+  EXPECT_EQ(cabrix::test::ReadFileBytes(dir / "p"), "older") << "an abandoned write";
+  {
+    auto incoming = store.BeginIncoming();
+    ASSERT_TRUE(incoming->Append(one) && incoming->Flush() && incoming->Append(two));
+    ASSERT_TRUE(incoming->Commit("p"));
+    EXPECT_FALSE(incoming->Commit("p")) << "once only";
+  }
+  EXPECT_EQ(cabrix::test::ReadFileBytes(dir / "p"), "123");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1)
+      << "no temporary file stays";
   const std::vector<std::uint8_t> big(200 * 1024, 0x5A);
   auto incoming = store.BeginIncoming();
   ASSERT_TRUE(incoming->Append(big));

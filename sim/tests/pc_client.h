@@ -4,8 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
+#include <utility>
 
 #include "link/channel.h"
 
@@ -27,6 +30,31 @@ class PlainPcChannel : public PcChannel {
  private:
   cabrix::CByteChannel& m_inner;
 };
+
+// Wraps a channel and shows the test every write before it goes out; `beforeWrite` may throw a
+// CLinkError to make the PC stop there.
+class HookedPcChannel : public PcChannel {
+ public:
+  using Hook = std::function<void(std::span<const std::uint8_t>)>;
+  HookedPcChannel(PcChannel& inner, Hook beforeWrite)
+      : m_inner(inner), m_beforeWrite(std::move(beforeWrite)) {}
+  std::size_t Read(std::span<std::uint8_t> b) override { return m_inner.Read(b); }
+  void Write(std::span<const std::uint8_t> d) override {
+    if (m_beforeWrite) m_beforeWrite(d);
+    m_inner.Write(d);
+  }
+  void Purge() override { m_inner.Purge(); }
+
+ private:
+  PcChannel& m_inner;
+  Hook m_beforeWrite;
+};
+
+// Whether `unit` is the first frame of an upload's segment 2 or later (number 1, 30 01).
+inline bool IsLaterSegmentStart(std::span<const std::uint8_t> unit) {
+  return unit.size() > 10 && unit[0] == 0xAA && unit[4] == 1 && unit[5] == 0 && unit[8] == 0x30 &&
+         unit[9] == 1;
+}
 
 struct CommandReply {
   bool endMarker = false;

@@ -48,7 +48,8 @@ class SessionTest : public ::testing::Test {
       env.continuationWindow = std::chrono::milliseconds(300);
       run.sim = ServeExchange(env);
     });
-    PlainPcChannel channel(pipe.Pc());
+    PlainPcChannel plain(pipe.Pc());
+    HookedPcChannel channel(plain, beforePcWrite);
     PcClient client(channel, transport == Transport::kTcp);
     try {
       pc(client);
@@ -83,6 +84,7 @@ class SessionTest : public ::testing::Test {
   std::string info = "Line one\r\n\xD1\xE2\xEE\xE1\xEE\xE4\xED\xEE: 95%\r\n";
   std::chrono::milliseconds simIdle{2000};
   std::chrono::milliseconds pcTimeout{3000};
+  HookedPcChannel::Hook beforePcWrite;  // sees every unit the PC writes
 };
 
 }  // namespace plcsim::testing

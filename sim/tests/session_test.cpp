@@ -1,5 +1,6 @@
 // The sessions against the PC side as the console tool runs it, over an in-memory pipe.
 #include <filesystem>
+#include <iterator>
 
 #include "link/bytes.h"
 #include "sessions.h"
@@ -91,6 +92,35 @@ TEST_P(Sessions, FilesOfEverySizeGoThereAndBack) {
   // Temporary files never stay behind.
   for (const auto& e : fs::directory_iterator(dir / "store")) {
     EXPECT_NE(e.path().filename().string().rfind(".plcsim-part-", 0), 0u) << e.path();
+  }
+}
+
+// After a full segment the write may go on or be over, and only the PC's next step tells: until
+// then the name keeps the older file. A PC that breaks off in the next segment leaves it there;
+// one that stops after the segment leaves the file as far as that segment, which is all that the
+// protocol can tell.
+TEST_P(Sessions, TheOlderFileKeepsItsNameUntilTheWriteHasEnded) {
+  const std::string data = PatternBytes(9000, 3);
+  for (const bool sendsTheNextSegment : {true, false}) {
+    SCOPED_TRACE(sendsTheNextSegment);
+    WriteFileBytes(StorePath("o.bin"), "older");
+    std::string betweenSegments;
+    bool begun = false;  // the next segment's first frame went out: the PC stops after it
+    beforePcWrite = [&](std::span<const std::uint8_t> unit) {
+      if (begun) throw cabrix::CLinkError(cabrix::kLinkNoData);
+      if (!IsLaterSegmentStart(unit)) return;
+      betweenSegments = ReadFileBytes(StorePath("o.bin"));
+      if (!sendsTheNextSegment) throw cabrix::CLinkError(cabrix::kLinkNoData);
+      begun = true;
+    };
+    const auto run = Run([&](PcClient& c) { c.Upload("o.bin", data); });
+    EXPECT_TRUE(run.pcError);
+    EXPECT_EQ(betweenSegments, "older");
+    EXPECT_EQ(ReadFileBytes(StorePath("o.bin")),
+              sendsTheNextSegment ? "older" : data.substr(0, 4500))
+        << logText;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "store"), fs::directory_iterator()), 1);
+    beforePcWrite = nullptr;
   }
 }
 

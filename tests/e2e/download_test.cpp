@@ -1,5 +1,10 @@
 // The download: the read request on the wire, the PC files (written whole or not at all), the
 // captured progress line, and the statuses of a list.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 
@@ -240,6 +245,35 @@ TEST_F(DownloadTcp, NoControllerIsALinkFailure) {
   const ToolRun r = Run({"/TCP" + test::TestAddress(), FolderSwitch(), "/dn", "a.txt"});
   EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
   EXPECT_EQ(r.out, "");
+}
+
+TEST_F(DownloadTcp, AKilledReadsTemporaryFileGoesWithTheNextReadAndAHeldOneStays) {
+  CABRIX_SKIP_UNDER_WINE("a signal reaches the launcher, not the Windows program");
+  SimProcess& sim =
+      StartSim(Transport::kTcp, {"--fault", "silent,op=download,at=reply-frame,frame=3"});
+  test::WriteFileBytes(sim.Store() / "big.bin", test::PatternBytes(5000, 4));
+  test::WriteFileBytes(sim.Store() / "a.txt", "a");
+
+  test::Subprocess killed = Start({LinkSwitch(Transport::kTcp), FolderSwitch(), "/dn", "big.bin"});
+  ASSERT_TRUE(WaitUntil([&] { return !TempFilesIn(m_pc.Path()).empty(); }, 20s)) << sim.Log();
+  killed.Signal(SIGKILL);
+  killed.Wait(20s);
+  const std::vector<std::string> left = TempFilesIn(m_pc.Path());
+  ASSERT_EQ(left.size(), 1u) << "a killed tool cannot clean up";
+
+  // One that a live program writes: held by its lock.
+  const fs::path held = Pc(".cbxHeLd42");
+  test::WriteFileBytes(held, "being written");
+  const int fd = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+
+  ASSERT_TRUE(sim.WaitForLog("connection closed", 30s)) << sim.Log();
+  const ToolRun r = Run({LinkSwitch(Transport::kTcp), FolderSwitch(), "/dn", "a.txt"});
+  ::close(fd);
+  EXPECT_TRUE(r.ExitedWith(0)) << r.Describe();
+  EXPECT_FALSE(fs::exists(Pc(left[0])));
+  EXPECT_TRUE(fs::exists(held));
+  EXPECT_EQ(test::ReadFileBytes(Pc("a.txt")), "a");
 }
 
 using DownloadSerial = E2eTest;

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
 namespace cabrix::e2e {
 
@@ -285,6 +286,14 @@ std::vector<std::string> ReceivedFrames(const std::string& log) {
   return ::testing::AssertionSuccess();
 }
 
+std::optional<std::string> StoredFile(const SimProcess& sim, const std::string& name,
+                                      std::chrono::milliseconds timeout) {
+  sim.WaitForLog("note stored " + name + ", ", timeout);
+  std::error_code ec;
+  if (!fs::is_regular_file(sim.Store() / name, ec)) return std::nullopt;
+  return test::ReadFileBytes(sim.Store() / name);
+}
+
 std::vector<std::string> TempFilesIn(const fs::path& dir) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(dir)) {
@@ -294,7 +303,17 @@ std::vector<std::string> TempFilesIn(const fs::path& dir) {
   return names;
 }
 
-SimProcess& E2eTest::StartSim(Transport transport, std::vector<std::string> args) {
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+}
+
+SimProcess& E2eTest::StartSim(Transport transport, std::vector<std::string> args,
+                              const fs::path& store) {
   // A short idle limit, so that an exchange that the tool gave up does not hold the simulator
   // for long.
   if (std::find(args.begin(), args.end(), "--idle-timeout") == args.end()) {
@@ -302,6 +321,7 @@ SimProcess& E2eTest::StartSim(Transport transport, std::vector<std::string> args
   }
   test::SimOptions o;
   o.args = std::move(args);
+  o.store = store;
   if (transport == Transport::kTcp) {
     o.tcp = test::TestAddress();
     return m_tcpSim.emplace(std::move(o));
@@ -343,6 +363,13 @@ ToolRun E2eTest::Run(const std::vector<std::string>& args,
   ToolRun run;
   static_cast<ProcessResult&>(run) = test::RunProcess(test::ToolCommand(args), timeout, o);
   return run;
+}
+
+test::Subprocess E2eTest::Start(const std::vector<std::string>& args) const {
+  test::ProcessOptions o;
+  o.setEnv.push_back(m_xdg.Env());
+  o.workDir = m_pc.Str();
+  return test::Subprocess(test::ToolCommand(args), o);
 }
 
 std::string TransportName(const ::testing::TestParamInfo<Transport>& info) {

@@ -120,8 +120,18 @@ std::vector<std::string> ReceivedFrames(const std::string& log);
 ::testing::AssertionResult FaultFired(const SimProcess& sim, const std::string& spec,
                                       int times = 1);
 
+// The bytes of `name` in the simulator's store once its write has ended. A file of whole
+// 4500-byte segments takes its name only when the PC has ended the exchange (over the serial
+// line up to 5 s after it), so this waits at most `timeout` for the log to say it was stored.
+// nullopt when the file is not there.
+std::optional<std::string> StoredFile(const SimProcess& sim, const std::string& name,
+                                      std::chrono::milliseconds timeout = 10s);
+
 // Files in `dir` whose names start with ".cbx" (the tool's temporary download files).
 std::vector<std::string> TempFilesIn(const fs::path& dir);
+
+// Polls `condition` every 10 ms until it holds, at most `timeout`; whether it came to hold.
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 
 // One test's world: a PC folder (the tool's working folder), a device map, at most one simulator
 // per transport, and the runs of the tool.
@@ -129,8 +139,10 @@ class E2eTest : public ::testing::Test {
  protected:
   E2eTest();
 
-  // A simulator on TestAddress() (TCP) or on the pty mapped to COM<SimCom()> (serial).
-  SimProcess& StartSim(Transport transport, std::vector<std::string> args = {});
+  // A simulator on TestAddress() (TCP) or on the pty mapped to COM<SimCom()> (serial), with a
+  // fresh store of its own or the folder `store`.
+  SimProcess& StartSim(Transport transport, std::vector<std::string> args = {},
+                       const fs::path& store = {});
 
   // The link switch for the simulator of that transport.
   std::string LinkSwitch(Transport transport) const;
@@ -145,6 +157,10 @@ class E2eTest : public ::testing::Test {
   // Runs cabrix with `args` in the PC folder, XDG_CONFIG_HOME set to the device map; under Wine
   // with the relay trace of MessageBoxA on.
   ToolRun Run(const std::vector<std::string>& args, std::chrono::milliseconds timeout = 30s) const;
+
+  // Starts cabrix as Run does, without waiting for it (the POSIX tool only: under Wine the
+  // process is the launcher's).
+  test::Subprocess Start(const std::vector<std::string>& args) const;
 
   fs::path Pc(const fs::path& name) const { return m_pc / name; }
   std::string FolderSwitch() const { return "/FLDR" + m_pc.Str(); }

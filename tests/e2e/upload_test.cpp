@@ -75,7 +75,7 @@ TEST_P(Upload, AFullFirstSegmentSetsTheSizeFlag) {
   test::WriteFileBytes(Pc("a.txt"), data);
   const ToolRun r = Run({LinkSwitch(), FolderSwitch(), "/up", "a.txt"});
   EXPECT_TRUE(r.ExitedWith(0)) << r.Describe();
-  EXPECT_EQ(test::ReadFileBytes(sim.Store() / "a.txt"), data);
+  EXPECT_EQ(StoredFile(sim, "a.txt"), data);
   const auto frames = ReceivedFrames(sim.Log());
   ASSERT_FALSE(frames.empty());
   EXPECT_EQ(Hex(frames[0].substr(8, 6)), "2F 01 94 11 06 00");
@@ -107,7 +107,7 @@ TEST_P(Upload, TheSecondSegmentIsNumberedFromOneAndStartsWithItsHeader) {
   test::WriteFileBytes(Pc("a.txt"), data);
   const ToolRun r = Run({LinkSwitch(), FolderSwitch(), "/up", "a.txt"});
   EXPECT_TRUE(r.ExitedWith(0)) << r.Describe();
-  EXPECT_EQ(test::ReadFileBytes(sim.Store() / "a.txt"), data);
+  EXPECT_EQ(StoredFile(sim, "a.txt"), data);
   std::vector<int> expected;
   for (int n = 1; n <= 36; ++n) expected.push_back(n);  // header frame 1, blocks 2..36
   for (int n = 1; n <= 36; ++n) expected.push_back(n);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <string>
@@ -48,8 +49,8 @@ class PcFileWin : public ::testing::Test {
     std::string temp;
     ASSERT_TRUE(file.CreateTemporary(m_folder, temp));
     ASSERT_TRUE(file.Write(Bytes(content)));
+    ASSERT_TRUE(file.PutInPlaceOf(m_folder + name));
     ASSERT_TRUE(file.Close());
-    ASSERT_TRUE(ReplacePcFile(temp, m_folder + name));
   }
 
   std::string ReadAll(const std::string& path) {
@@ -94,8 +95,9 @@ TEST_F(PcFileWin, TemporaryFileHasAShortFixedNameAndReplacesTheTarget) {
   EXPECT_EQ(FolderOf(temp), m_folder);
 
   ASSERT_TRUE(file.Write(Bytes("new\ncontents\r\n")));
+  ASSERT_TRUE(file.PutInPlaceOf(m_folder + "a.txt"));
+  EXPECT_EQ(ReadAll(m_folder + "a.txt"), "<cannot open>") << "held until it is closed";
   ASSERT_TRUE(file.Close());
-  ASSERT_TRUE(ReplacePcFile(temp, m_folder + "a.txt"));
   // Files are binary: no line-end translation either way.
   EXPECT_EQ(ReadAll(m_folder + "a.txt"), "new\ncontents\r\n");
   EXPECT_EQ(Entries(), std::vector<std::string>{"a.txt"});
@@ -156,10 +158,28 @@ TEST_F(PcFileWin, MissingFilesNeitherOpenNorGoAway) {
   PcFile file;
   EXPECT_FALSE(file.OpenRead(m_folder + "none.txt"));
   EXPECT_FALSE(RemoveFile(m_folder + "none.txt"));
-  EXPECT_FALSE(ReplacePcFile(m_folder + "none.txt", m_folder + "b.txt"));
+  EXPECT_FALSE(file.PutInPlaceOf(m_folder + "b.txt"));
   Make("gone.txt", "x");
   EXPECT_TRUE(RemoveFile(m_folder + "gone.txt"));
   EXPECT_TRUE(Entries().empty());
+}
+
+TEST_F(PcFileWin, OnlyTemporaryFilesThatNobodyHoldsAreRemoved) {
+  PcFile live;
+  std::string livePath;
+  ASSERT_TRUE(live.CreateTemporary(m_folder, livePath));
+  Make(".cbxab12z9", "left by a killed program");
+  Make(".cbxshort", "not of the naming");
+  RemoveStaleTemporaries(m_folder);
+  auto names = Entries();
+  std::sort(names.begin(), names.end());
+  const std::string liveName = livePath.substr(m_folder.size());
+  std::vector<std::string> expected{".cbxshort", liveName};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(names, expected);
+  live.Close();
+  RemoveStaleTemporaries(m_folder);
+  EXPECT_EQ(Entries(), std::vector<std::string>{".cbxshort"});
 }
 
 TEST(PcPathWin, PathsStayAsTheToolBuildsThem) {

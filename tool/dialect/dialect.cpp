@@ -9,7 +9,10 @@
 #include "ops/download_link.h"
 #include "ops/exchange.h"
 #include "ops/upload_link.h"
+#include "platform/console.h"
+#include "platform/stop_request.h"
 #include "text/console_text.h"
+#include "text/pc_name.h"
 #include "text/scan.h"
 
 namespace cabrix::dialect {
@@ -40,16 +43,6 @@ int OneOrSeveral(int failures, int one, int several) {
   return failures == 1 ? one : several;
 }
 
-// The PC name of a controller file: on POSIX the file system speaks UTF-8, while the controller's
-// names are Windows-1251 bytes.
-std::string PcName(const std::string& name) {
-#ifdef _WIN32
-  return name;
-#else
-  return Cp1251ToUtf8(name);
-#endif
-}
-
 // One command exchange over the job's link; the reply text when it completed.
 std::optional<std::string> Command(const Job& job, std::string_view text) {
   auto link = std::make_unique<CCommandLink>();
@@ -60,24 +53,41 @@ std::optional<std::string> Command(const Job& job, std::string_view text) {
   return link->m_text;
 }
 
-int Query(const Job& job, std::string_view command) {
-  const auto text = Command(job, command);
-  if (!text) return kLinkFailed;
-  PrintText(*text);
-  return kDone;
-}
-
-// The names of a directory reply, one per CR LF line.
-std::vector<std::string> ListedNames(std::string_view text) {
+// The lines of a reply text, which ends at its first zero byte: a line ends at CR LF, at a CR
+// alone or at an LF alone; text after the last line end is a line too.
+std::vector<std::string> ReplyLines(std::string_view text) {
   text = text.substr(0, text.find('\0'));
-  std::vector<std::string> names;
+  std::vector<std::string> lines;
   while (!text.empty()) {
     const std::size_t end = text.find_first_of("\r\n");
-    if (end != 0) names.emplace_back(text.substr(0, end));
+    lines.emplace_back(text.substr(0, end));
     if (end == std::string_view::npos) break;
-    text.remove_prefix(end + 1);
+    const bool crLf = text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n';
+    text.remove_prefix(end + (crLf ? 2 : 1));
   }
+  return lines;
+}
+
+// The names of a directory reply: its lines that are not empty.
+std::vector<std::string> ListedNames(std::string_view text) {
+  std::vector<std::string> names = ReplyLines(text);
+  std::erase_if(names, [](const std::string& name) { return name.empty(); });
   return names;
+}
+
+// Prints each line as the controller's own Windows-1251 bytes followed by CR LF: the front end
+// decodes them itself and sends a listed name back byte for byte, so nothing is converted.
+void PrintLines(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const std::string& line : lines) out += line + "\r\n";
+  platform::WriteRawOutput(out);
+}
+
+int Query(const Job& job, std::string_view command, bool namesOnly) {
+  const auto text = Command(job, command);
+  if (!text) return kLinkFailed;
+  PrintLines(namesOnly ? ListedNames(*text) : ReplyLines(*text));
+  return kDone;
 }
 
 int Delete(const Job& job) {
@@ -85,8 +95,9 @@ int Delete(const Job& job) {
     if (name.size() + 11 > kMaxCommandText) return kNameTooLong;
   }
   for (const std::string& name : job.names) {
-    if (!Command(job, "filedelete " + name)) return kLinkFailed;
+    if (platform::StopRequested() || !Command(job, "filedelete " + name)) return kLinkFailed;
   }
+  if (platform::StopRequested()) return kLinkFailed;
   // The controller's answer to a delete says nothing reliable; its listing does.
   const auto listing = Command(job, "filedir");
   if (!listing) return kLinkFailed;
@@ -98,12 +109,23 @@ int Delete(const Job& job) {
   return kDone;
 }
 
+// A name to read into the folder names a file in it: not empty, not "." or "..", with no folder
+// separator and no drive colon that would lead elsewhere.
+bool NamesAFileInTheFolder(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of("/\\:") == std::string_view::npos;
+}
+
 int Get(const Job& job) {
+  for (const std::string& name : job.names) {
+    if (!NamesAFileInTheFolder(name)) return kPcFileFailed;
+  }
   int failures = 0;
   bool pcFileFailed = false;
   bool nameTooLong = false;
   for (const std::string& name : job.names) {
-    auto link = std::make_unique<CDownloadLink>(name, job.folder + PcName(name));
+    if (platform::StopRequested()) return kLinkFailed;
+    auto link = std::make_unique<CDownloadLink>(name, job.folder + PcFormOf(name));
     link->m_port = job.comPort;
     const int result = job.tcp ? link->DownloadFile(*job.tcp) : link->DownloadFile();
     if (result == kDownloadDone) continue;
@@ -128,6 +150,7 @@ int Put(const Job& job) {
   bool pcFileFailed = false;
   bool nameTooLong = false;
   for (const std::string& name : job.names) {
+    if (platform::StopRequested()) return kLinkFailed;
     auto link = std::make_unique<CUploadLink>();
     link->m_port = job.comPort;
     try {
@@ -207,8 +230,8 @@ int Run(const Job& job) {
   SetOperatorMessages(OperatorMessages::kStandardError);
   try {
     switch (job.action) {
-      case Action::kDir: return Query(job, "filedir");
-      case Action::kInfo: return Query(job, "PLCInfo");
+      case Action::kDir: return Query(job, "filedir", true);
+      case Action::kInfo: return Query(job, "PLCInfo", false);
       case Action::kDelete: return Delete(job);
       case Action::kGet: return Get(job);
       case Action::kPut: return Put(job);

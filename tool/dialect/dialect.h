@@ -1,7 +1,9 @@
 // The console program that the front end runs for listing, information, reading and deleting.
 // It takes the console tool's link switches and /FLDR, one action (/dir, /info, /del, /get,
 // /up) and the names after it, talks over exactly the link it is given (no fall-back), and tells
-// the outcome by its exit status alone:
+// the outcome by its exit status alone. /dir prints the listed names and /info the lines of the
+// information record as the controller's own Windows-1251 bytes, each line ending in CR LF; /get
+// and /del take names in that same form, /up takes PC file names. The statuses:
 //   0 done; 100 the link failed; 110 a PC file could not be opened or created; 111 a name too
 //   long for the frames; 112 the controller did not delete; 120 / 121 one / several files could
 //   not be read from the controller; 130 / 131 one / several could not be written; 200 a bad

@@ -3,6 +3,7 @@
 
 #include "driver/tool_job.h"
 #include "ops/command_link.h"
+#include "ops/exchange.h"
 #include "text/console_text.h"
 #include "text/messages.h"
 
@@ -17,6 +18,7 @@ constexpr std::string_view kDeleteCommand = "filedelete ";
 }  // namespace
 
 bool CToolJob::RunQuery(std::string_view command, bool emptyTcpArgOnFailure) {
+  EndRunIfStopped();
   auto link = std::make_unique<CCommandLink>();
   link->m_port = m_comPort;
   link->BuildCommandFrame(command);
@@ -26,6 +28,7 @@ bool CToolJob::RunQuery(std::string_view command, bool emptyTcpArgOnFailure) {
     if (!ok) {
       if (emptyTcpArgOnFailure) m_tcpArg.clear();
       if (m_comPort > 0) {
+        EndRunIfStopped();
         // The TCP exchange used up the request; the fall-back sends a fresh one.
         link->BuildCommandFrame(command);
         if (!link->RunSerial()) return false;
@@ -51,20 +54,27 @@ int CToolJob::RunDelete() {
   // A file that no exchange deleted (its TCP exchange failed with no serial port to fall back
   // to, or no link was left for it) makes the run end with the link failure status.
   bool allDeleted = true;
-  for (const std::string& name : m_files) {
-    auto link = std::make_unique<CCommandLink>();
-    link->m_port = m_comPort;
-    const std::string command = std::string(kDeleteCommand) + name;
-    if (!link->BuildCommandFrame(command)) {
-      PrintText(msg::kNameTooLong.str() + name + "\n");
+  for (const std::string& entry : m_files) {
+    EndRunIfStopped();
+    const auto name = ControllerNameOrRefusal(entry);
+    if (!name) {
       allDeleted = false;
       continue;
     }
-    PrintText(msg::kDeleting.str() + name + "\n");
+    auto link = std::make_unique<CCommandLink>();
+    link->m_port = m_comPort;
+    const std::string command = std::string(kDeleteCommand) + *name;
+    if (!link->BuildCommandFrame(command)) {
+      PrintText(msg::kNameTooLong.str() + *name + "\n");
+      allDeleted = false;
+      continue;
+    }
+    PrintText(msg::kDeleting.str() + *name + "\n");
     if (!m_tcpArg.empty()) {
       if (link->RunTcp(TcpAddress())) continue;
       m_tcpArg.clear();
       if (m_comPort > 0) {
+        EndRunIfStopped();
         link->BuildCommandFrame(command);
         if (!link->RunSerial()) return kStatusLinkFailed;
       } else {

@@ -4,7 +4,9 @@
 #include "driver/tool_job.h"
 #include "link/link_error.h"
 #include "ops/download_link.h"
+#include "ops/exchange.h"
 #include "ops/upload_link.h"
+#include "text/pc_name.h"
 
 namespace cabrix {
 
@@ -27,6 +29,16 @@ class CSkippedFiles {
   int m_first = 0;
 };
 
+// The read of one list entry: the controller is asked for the entry's controller form (as
+// typed, a folder part included), and the file lands in `folder` under that name's PC form.
+// Null when the entry has no controller form (the operator has been told).
+std::unique_ptr<CDownloadLink> DownloadLinkFor(const std::string& folder,
+                                               const std::string& entry) {
+  const auto name = ControllerNameOrRefusal(entry);
+  if (!name) return nullptr;
+  return std::make_unique<CDownloadLink>(*name, folder + PcFormOf(*name));
+}
+
 }  // namespace
 
 int CToolJob::RunUpload() {
@@ -37,6 +49,7 @@ int CToolJob::RunUpload() {
 int CToolJob::UploadListSerial() {
   CSkippedFiles skipped;
   for (std::size_t k = 1; k <= m_files.size(); ++k) {
+    EndRunIfStopped();
     auto link = std::make_unique<CUploadLink>();
     link->m_port = m_comPort;
     try {
@@ -54,6 +67,7 @@ int CToolJob::UploadListSerial() {
 int CToolJob::UploadListTcp(const platform::Ipv4Address& address) {
   CSkippedFiles skipped;
   for (std::size_t k = 1; k <= m_files.size(); ++k) {
+    EndRunIfStopped();
     auto link = std::make_unique<CUploadLink>();
     try {
       link->UploadFile(m_folder + m_files[k - 1], address);
@@ -76,11 +90,14 @@ int CToolJob::RunDownload() {
 
 int CToolJob::DownloadListSerial() {
   for (std::size_t k = 1; k <= m_files.size(); ++k) {
-    const std::string& entry = m_files[k - 1];
-    auto link = std::make_unique<CDownloadLink>(entry, m_folder + entry);
-    link->m_port = m_comPort;
-    const int result = link->DownloadFile();
-    link.reset();
+    EndRunIfStopped();
+    auto link = DownloadLinkFor(m_folder, m_files[k - 1]);
+    int result = kTransferNameTooLong;
+    if (link) {
+      link->m_port = m_comPort;
+      result = link->DownloadFile();
+      link.reset();
+    }
     if (IsLinkFailure(result)) return kStatusLinkFailed;
     if (result != kDownloadDone) return static_cast<int>(k);
   }
@@ -90,9 +107,9 @@ int CToolJob::DownloadListSerial() {
 int CToolJob::DownloadListTcp(const platform::Ipv4Address& address) {
   CSkippedFiles skipped;
   for (std::size_t k = 1; k <= m_files.size(); ++k) {
-    const std::string& entry = m_files[k - 1];
-    auto link = std::make_unique<CDownloadLink>(entry, m_folder + entry);
-    const int result = link->DownloadFile(address);
+    EndRunIfStopped();
+    auto link = DownloadLinkFor(m_folder, m_files[k - 1]);
+    const int result = link ? link->DownloadFile(address) : kTransferNameTooLong;
     link.reset();
     if (IsLinkFailure(result)) return kStatusLinkFailed;
     if (result == kDownloadEndMarker) return static_cast<int>(k);

@@ -3,6 +3,7 @@
 #include "link/link_error.h"
 #include "link/tcp_arg.h"
 #include "platform/console.h"
+#include "platform/stop_request.h"
 #include "text/console_text.h"
 #include "text/messages.h"
 #include "text/scan.h"
@@ -16,6 +17,10 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 }
 
 }  // namespace
+
+void EndRunIfStopped() {
+  if (platform::StopRequested()) throw CRunEnd{kStatusLinkFailed};
+}
 
 std::string BuildTimeText() { return std::string(__DATE__) + "  " + __TIME__; }
 
@@ -57,6 +62,7 @@ void CToolJob::PrintHelp() const {
 }
 
 int CToolJob::RunAction() {
+  EndRunIfStopped();
   if (m_comPort == 0 && m_tcpArg.empty()) {
     PrintText(msg::kNoLink.view());
     return kStatusLinkFailed;

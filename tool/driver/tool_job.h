@@ -73,6 +73,10 @@ class CToolJob {
   bool RunQuery(std::string_view command, bool emptyTcpArgOnFailure);
 };
 
+// Ends the run at once (raises CRunEnd) when the program has been asked to stop, so that no
+// further exchange or file is started; what is open is closed on the way out.
+void EndRunIfStopped();
+
 // The build date and time: the compiler's date and time joined by two blanks.
 std::string BuildTimeText();
 

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "link/link_error.h"
+#include "platform/stop_request.h"
 
 namespace cabrix {
 
@@ -21,8 +22,15 @@ int CPlcLink::Stop(bool /*immediate*/) {
   return -1;
 }
 
+// The program's own stop request (platform/stop_request.h) counts as the link's stop event: a
+// stop from outside ends the exchange at its next transport call, and a call that it cut short
+// ends with the same code, whatever the call itself returned.
 void CPlcLink::CheckStop() {
-  if (m_stopEvent.TryWait()) throw CLinkError(kLinkStopped);
+  if (m_stopEvent.TryWait() || platform::StopRequested()) throw CLinkError(kLinkStopped);
+}
+
+void CPlcLink::CheckStopAfterCall() {
+  if (platform::StopRequested()) throw CLinkError(kLinkStopped);
 }
 
 platform::SerialPort CPlcLink::OpenSerial(int port) {
@@ -55,6 +63,7 @@ bool CPlcLink::ConfigureSerial(platform::SerialPort& handle, std::uint32_t write
 int CPlcLink::ReadSerial(platform::SerialPort& handle, std::span<std::uint8_t> buffer) {
   CheckStop();
   const platform::IoResult r = handle.Read(buffer);
+  CheckStopAfterCall();
   if (!r.ok) throw CLinkError(kLinkCallFailed);
   if (r.count == 0) throw CLinkError(kLinkNoData);
   return static_cast<int>(r.count);
@@ -63,6 +72,7 @@ int CPlcLink::ReadSerial(platform::SerialPort& handle, std::span<std::uint8_t> b
 bool CPlcLink::WriteSerial(platform::SerialPort& handle, std::span<const std::uint8_t> data) {
   CheckStop();
   const platform::IoResult r = handle.Write(data);
+  CheckStopAfterCall();
   if (!r.ok) throw CLinkError(kLinkCallFailed);
   if (r.count == 0 || r.count < data.size()) throw CLinkError(kLinkShortWrite);
   return true;
@@ -72,7 +82,9 @@ void CPlcLink::PurgeSerial(platform::SerialPort& handle) { handle.Purge(); }
 
 platform::TcpSocket CPlcLink::ConnectTcp(int port, const platform::Ipv4Address& address) {
   platform::TcpSocket socket;
-  socket.Connect(address, static_cast<std::uint16_t>(port));
+  // A connect that a stop request cut short, or one made as it came, is no connection.
+  if (!platform::StopRequested()) socket.Connect(address, static_cast<std::uint16_t>(port));
+  if (platform::StopRequested()) socket.Close();
   return socket;
 }
 
@@ -86,6 +98,7 @@ int CPlcLink::ReceiveTcp(platform::TcpSocket& socket, std::span<std::uint8_t> bu
   const auto bound = std::chrono::milliseconds(
       static_cast<std::int64_t>(buffer.size()) * m_receiveMultiplierMs + m_receiveConstantMs);
   const platform::TcpSocket::RecvResult r = socket.Receive(buffer, bound);
+  CheckStopAfterCall();
   switch (r.status) {
     case platform::TcpSocket::RecvStatus::kData: return static_cast<int>(r.count);
     case platform::TcpSocket::RecvStatus::kError: throw CLinkError(kLinkCallFailed);
@@ -98,6 +111,7 @@ int CPlcLink::ReceiveTcp(platform::TcpSocket& socket, std::span<std::uint8_t> bu
 bool CPlcLink::SendTcp(platform::TcpSocket& socket, std::span<const std::uint8_t> data) {
   CheckStop();
   const platform::IoResult r = socket.Send(data);
+  CheckStopAfterCall();
   if (!r.ok) throw CLinkError(kLinkCallFailed);
   if (r.count == 0 || r.count < data.size()) throw CLinkError(kLinkShortWrite);
   return true;

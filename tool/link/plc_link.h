@@ -1,6 +1,7 @@
 // The link object: one short-lived object per exchange (one command or one file) that owns the
 // open port or socket and carries the transport operations. Every transport call first tests
-// the stop event; a failing step raises CLinkError with its link failure code.
+// the stop event, and the program's stop request with it; a failing step raises CLinkError with
+// its link failure code.
 #pragma once
 
 #include <cstddef>
@@ -44,7 +45,10 @@ class CPlcLink {
 
  protected:
   CPlcLink();
+  // Before every transport call: raises 2 when the stop event is set or the program is asked to
+  // stop. After it: raises 2 when the program has been asked to stop meanwhile.
   void CheckStop();
+  void CheckStopAfterCall();
 
   void* m_hThread = nullptr;  // no exchange of this tool starts a worker thread
   platform::Console m_hConsole;

@@ -1,11 +1,11 @@
 #include "ops/command_link.h"
 
 #include <chrono>
-#include <thread>
 
 #include "link/link_error.h"
 #include "ops/exchange.h"
 #include "platform/console.h"
+#include "platform/stop_request.h"
 #include "text/console_text.h"
 #include "text/messages.h"
 
@@ -118,7 +118,7 @@ bool CCommandLink::RunTcp(const platform::Ipv4Address& address) {
   } catch (const CLinkError&) {
     ReleaseRequest();
     if (m_socket.IsOpen()) {
-      std::this_thread::sleep_for(kPauseAfterTcpFailure);
+      platform::WaitForStop(kPauseAfterTcpFailure);  // a stop request cuts it short
       m_socket.Shutdown();
       m_socket.Close();
     }

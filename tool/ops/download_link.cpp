@@ -1,12 +1,12 @@
 #include "ops/download_link.h"
 
 #include <chrono>
-#include <thread>
 
 #include "link/frame.h"
 #include "link/link_error.h"
 #include "ops/exchange.h"
 #include "platform/console.h"
+#include "platform/stop_request.h"
 #include "text/console_text.h"
 #include "text/messages.h"
 
@@ -80,8 +80,13 @@ bool RefuseLongName(std::string_view name) {
 
 }  // namespace
 
+void CDownloadLink::RemoveStaleFiles() const {
+  platform::RemoveStaleTemporaries(platform::FolderOf(platform::NativePath(m_path)));
+}
+
 int CDownloadLink::DownloadFile() {
   if (RefuseLongName(m_name)) return kTransferNameTooLong;
+  RemoveStaleFiles();
   try {
     m_hPort = OpenSerial(m_port);
     ConfigureFor(*this, m_hPort, kDownloadTimeouts);
@@ -95,6 +100,7 @@ int CDownloadLink::DownloadFile() {
 
 int CDownloadLink::DownloadFile(const platform::Ipv4Address& address) {
   if (RefuseLongName(m_name)) return kTransferNameTooLong;
+  RemoveStaleFiles();
   SetReceiveBound(kDownloadTimeouts.readMultiplier, kDownloadTimeouts.readConstant);
   m_socket = ConnectTcp(PLC_PORT, address);
   if (!m_socket.IsOpen()) return kLinkCannotOpen;
@@ -113,7 +119,7 @@ void CDownloadLink::RequestExchange(CByteChannel& channel, ReplyAcks& acks, bool
     if (serial) {
       if (sendings > 0) {
         ShowOperatorMessage(msg::kPressReset.view());
-        std::this_thread::sleep_for(kAfterResetPause);
+        platform::WaitForStop(kAfterResetPause);  // a stop request cuts it short
       }
       PurgeSerial(m_hPort);
     }
@@ -143,16 +149,18 @@ void CDownloadLink::WriteData(std::span<const std::uint8_t> data) {
 
 void CDownloadLink::FinishPcFile(bool serial) {
   // On the disk before it takes the target's place: a power cut must not leave an empty file
-  // where the old one was.
-  const bool closed = m_file->Sync() && m_file->Close();
-  m_file.reset();
-  if (!closed) throw CLinkError(kTransferPcFileIo);
-  if (!platform::ReplacePcFile(m_tempPath, platform::NativePath(m_path))) {
+  // where the old one was. Held until it has taken it: another program's read into this folder
+  // removes the temporary files that nobody holds.
+  if (!m_file->Sync()) throw CLinkError(kTransferPcFileIo);
+  if (!m_file->PutInPlaceOf(platform::NativePath(m_path))) {
     m_pcFileFailed = true;
     ShowOperatorMessage(msg::kCannotCreate.view());
     throw CLinkError(serial ? kLinkCannotOpen : kLinkPcFileCreate);
   }
   m_tempPath.clear();
+  // The data are on the disk already: what closing reports changes nothing.
+  m_file->Close();
+  m_file.reset();
 }
 
 int CDownloadLink::Transfer(CByteChannel& channel, bool serial) {

@@ -33,6 +33,7 @@ class CDownloadLink : public CPlcLink {
   // Reads the file: kDownloadDone, kDownloadEndMarker, or the link failure code that ended it.
   // The data goes to a temporary file beside the target, which replaces the target only when the
   // whole file has arrived; on every failure it is removed and the target stays as it was.
+  // Temporary files that earlier programs left in that folder are removed first.
   int DownloadFile();                                       // serial, m_port
   int DownloadFile(const platform::Ipv4Address& address);  // TCP
 
@@ -57,6 +58,7 @@ class CDownloadLink : public CPlcLink {
   void WriteData(std::span<const std::uint8_t> data);
   void FinishPcFile(bool serial);
   void Cleanup();
+  void RemoveStaleFiles() const;
 
   std::string m_tempPath;
 };

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -54,5 +55,10 @@ class CPollDeadline {
 
 // The part of a PC path after its last backslash or slash: the name the controller gets.
 std::string_view NameOfPath(std::string_view path);
+
+// The controller form of a name in the PC's form (text/pc_name.h). When it has none, the
+// operator is told so and the result is nullopt: the name is refused before anything is sent,
+// like one too long for the frames.
+std::optional<std::string> ControllerNameOrRefusal(std::string_view pcName);
 
 }  // namespace cabrix

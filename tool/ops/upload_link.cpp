@@ -66,22 +66,27 @@ void CUploadLink::CloseAll() {
 
 namespace {
 
-// A name that the file-header frame cannot carry is refused before anything is sent.
-void RefuseLongName(std::string_view name) {
-  if (name.size() <= kMaxUploadName) return;
-  PrintText(msg::kNameTooLong.str() + std::string(name) + "\n");
-  throw CLinkError(kTransferNameTooLong);
+// The name the controller gets for the file at `path`. One that has no controller form, or that
+// the file-header frame cannot carry, is refused before anything is sent.
+std::string ControllerNameOfPath(const std::string& path) {
+  auto name = ControllerNameOrRefusal(NameOfPath(path));
+  if (!name) throw CLinkError(kTransferNameTooLong);
+  if (name->size() > kMaxUploadName) {
+    PrintText(msg::kNameTooLong.str() + *name + "\n");
+    throw CLinkError(kTransferNameTooLong);
+  }
+  return std::move(*name);
 }
 
 }  // namespace
 
 void CUploadLink::UploadFile(const std::string& path) {
-  RefuseLongName(NameOfPath(path));
+  const std::string name = ControllerNameOfPath(path);
   try {
     m_hPort = OpenSerial(m_port);
     ConfigureFor(*this, m_hPort, kUploadTimeouts);
     CSerialChannel channel(*this, m_hPort);
-    Transfer(channel, path, true);
+    Transfer(channel, path, name, true);
     m_hPort.Close();
   } catch (const CLinkError&) {
     CloseAll();
@@ -92,13 +97,13 @@ void CUploadLink::UploadFile(const std::string& path) {
 }
 
 void CUploadLink::UploadFile(const std::string& path, const platform::Ipv4Address& address) {
-  RefuseLongName(NameOfPath(path));
+  const std::string name = ControllerNameOfPath(path);
   SetReceiveBound(kUploadTimeouts.readMultiplier, kUploadTimeouts.readConstant);
   m_socket = ConnectTcp(PLC_PORT, address);
   if (!m_socket.IsOpen()) throw CLinkError(kLinkCannotOpen);
   try {
     CTcpChannel channel(*this, m_socket);
-    Transfer(channel, path, false);
+    Transfer(channel, path, name, false);
     m_socket.Shutdown();
     m_socket.Close();
   } catch (const CLinkError&) {
@@ -120,13 +125,13 @@ void CUploadLink::ReadFileData(std::span<std::uint8_t> into) {
   }
 }
 
-void CUploadLink::Transfer(CByteChannel& channel, const std::string& path, bool serial) {
+void CUploadLink::Transfer(CByteChannel& channel, const std::string& path, const std::string& name,
+                           bool serial) {
   m_file = std::make_unique<platform::PcFile>();
   if (!m_file->OpenRead(platform::NativePath(path))) {
     m_file.reset();
     throw CLinkError(kLinkPcFileOpen);
   }
-  const std::string name(NameOfPath(path));
   const auto length = m_file->Length();
   if (!length) throw CLinkError(kTransferPcFileIo);
 

@@ -38,8 +38,9 @@ class CUploadLink : public CPlcLink {
   ~CUploadLink() override;
   int Work() override { return 0; }
 
-  // Writes one file; raises a link failure code when the transfer fails, after closing the link
-  // and the PC file.
+  // Writes one file (`path` in the PC's form; the controller gets the controller form of the name
+  // after its last backslash or slash); raises a link failure code when the transfer fails, after
+  // closing the link and the PC file.
   void UploadFile(const std::string& path);                                     // serial, m_port
   void UploadFile(const std::string& path, const platform::Ipv4Address& address);  // TCP
 
@@ -53,7 +54,9 @@ class CUploadLink : public CPlcLink {
   std::unique_ptr<platform::PcFile> m_file;
 
  private:
-  void Transfer(CByteChannel& channel, const std::string& path, bool serial);
+  // `path` is the PC file, `name` its controller name.
+  void Transfer(CByteChannel& channel, const std::string& path, const std::string& name,
+                bool serial);
   void SendFrame(CByteChannel& channel, PlcFrame& frame, bool extended);
   void EndOfSegment(CByteChannel& channel, PlcFrame& block, bool serial);
   void Closing(CByteChannel& channel, bool serial);

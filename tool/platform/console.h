@@ -13,6 +13,10 @@ namespace cabrix::platform {
 // bytes are transcoded to UTF-8 at this last step. Output errors are ignored.
 void WriteConsoleText(std::string_view cp866);
 
+// Writes bytes to standard output exactly as they are: no line-end translation, no transcoding,
+// after whatever text is buffered before them. Output errors are ignored.
+void WriteRawOutput(std::string_view bytes);
+
 // Pushes buffered standard output out.
 void FlushConsoleText();
 

@@ -1,14 +1,17 @@
 #include "platform/console.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "platform/console_posix_p.h"
 #include "platform/cp866.h"
+#include "platform/stop_request_posix_p.h"
 
 namespace cabrix::platform {
 
@@ -86,6 +89,8 @@ void WriteConsoleText(std::string_view cp866) {
   Put(stdout, ToTextStream(cp866), IsUtf8Terminal(STDOUT_FILENO));
 }
 
+void WriteRawOutput(std::string_view bytes) { std::fwrite(bytes.data(), 1, bytes.size(), stdout); }
+
 void FlushConsoleText() { std::fflush(stdout); }
 
 Console Console::StandardOutput() { return Console(::isatty(STDOUT_FILENO) == 1); }
@@ -116,7 +121,18 @@ void ShowMessageBox(std::string_view textCp1251) {
   Put(stderr, ToTextStream(Cp1251ToCp866(text)) + "\r\n", IsUtf8Terminal(STDERR_FILENO));
   std::fflush(stderr);
   if (::isatty(STDIN_FILENO) != 1) return;
-  for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {
+  // Until Enter, the end of the input, or a stop request.
+  for (;;) {
+    pollfd p[2] = {{STDIN_FILENO, POLLIN, 0}, {StopWakeFd(), POLLIN, 0}};
+    if (::poll(p, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (p[1].revents != 0) return;
+    char c = 0;
+    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0 || c == '\n') return;
   }
 }
 

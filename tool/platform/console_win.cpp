@@ -2,6 +2,7 @@
 #define NOMINMAX
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -28,6 +29,18 @@ std::string ProgramName() {
 // Standard output is the runtime's text stream: it turns every line feed into CR LF on its own.
 void WriteConsoleText(std::string_view cp866) {
   if (!cp866.empty()) std::fwrite(cp866.data(), 1, cp866.size(), stdout);
+}
+
+// Past the runtime's text stream, which would turn a CR LF into CR CR LF.
+void WriteRawOutput(std::string_view bytes) {
+  std::fflush(stdout);
+  const HANDLE h = GetStdHandle(STD_OUTPUT_HANDLE);
+  while (!bytes.empty()) {
+    DWORD put = 0;
+    const DWORD size = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 0x7FFFFFFF));
+    if (!WriteFile(h, bytes.data(), size, &put, nullptr) || put == 0) return;
+    bytes.remove_prefix(put);
+  }
 }
 
 void FlushConsoleText() { std::fflush(stdout); }

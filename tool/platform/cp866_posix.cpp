@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "platform/utf8.h"
+
 namespace cabrix::platform {
 
 namespace {
@@ -16,19 +18,6 @@ constexpr std::array<char16_t, 48> kBoxDrawing{
 // sign, black square and no-break space.
 constexpr std::array<char16_t, 16> kTail{u'Ё', u'ё', u'Є', u'є', u'Ї', u'ї', u'Ў', u'ў',
                                          u'°', u'∙', u'·', u'√', u'№', u'¤', u'■', u'\u00A0'};
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 
 }  // namespace
 

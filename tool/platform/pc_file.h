@@ -29,8 +29,15 @@ class PcFile {
 
   // Creates a new file under a temporary name in `folder` (a native folder path, empty for the
   // current folder), unshared, for writing. The name is a dot, a fixed prefix and a few random
-  // characters. On success `createdPath` holds the file's native path.
+  // characters. On success `createdPath` holds the file's native path. The file is held (POSIX:
+  // flock; Windows: open unshared) from the moment it has its name until it is closed, so that
+  // RemoveStaleTemporaries of another program leaves it alone.
   bool CreateTemporary(const std::string& folder, std::string& createdPath);
+
+  // Puts the temporary file, still open and held, in the place of `target`, a path in the same
+  // folder: a file of that name is replaced and (on POSIX) lends the new one its permissions.
+  // The move itself is made durable. False when it fails; the file then keeps its temporary name.
+  bool PutInPlaceOf(const std::string& target);
 
   bool IsOpen() const;
   std::optional<std::uint64_t> Length();
@@ -53,9 +60,10 @@ class PcFile {
   std::unique_ptr<Impl> m_impl;
 };
 
-// Moves `from` over `to`, replacing a file of that name, whose permissions the new file takes
-// over (on POSIX), and makes the move itself durable. False when it fails.
-bool ReplacePcFile(const std::string& from, const std::string& to);
+// Removes the temporary files of CreateTemporary's naming in `folder` (as there) that nobody
+// holds: files left by a program that was ended before it could remove its own. A file that a
+// live program is writing is never removed.
+void RemoveStaleTemporaries(const std::string& folder);
 
 // Removes a file; false when it fails.
 bool RemoveFile(const std::string& path);

@@ -1,11 +1,13 @@
 #include "platform/pc_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <random>
@@ -21,6 +23,36 @@ constexpr int kTemporaryNameLength = 6;
 constexpr int kCreateAttempts = 16;
 
 bool LockExclusive(int fd) { return ::flock(fd, LOCK_EX | LOCK_NB) == 0; }
+
+// Whether `path` still names the file open at `fd`.
+bool StillNamed(int fd, const std::string& path) {
+  struct stat byFd {};
+  struct stat byName {};
+  return ::fstat(fd, &byFd) == 0 && ::lstat(path.c_str(), &byName) == 0 &&
+         byFd.st_dev == byName.st_dev && byFd.st_ino == byName.st_ino;
+}
+
+bool IsTemporaryName(std::string_view name) {
+  if (name.size() != kTemporaryPrefix.size() + kTemporaryNameLength) return false;
+  if (name.substr(0, kTemporaryPrefix.size()) != kTemporaryPrefix) return false;
+  for (const char c : name.substr(kTemporaryPrefix.size())) {
+    if (std::isalnum(static_cast<unsigned char>(c)) == 0) return false;
+  }
+  return true;
+}
+
+std::string FolderPrefix(const std::string& folder) {
+  if (folder.empty() || folder.back() == '/') return folder;
+  return folder + '/';
+}
+
+// The new name is durable once the folder is: without this a power cut could bring back the
+// old file, or no file at all.
+void SyncFolderOf(const std::string& path) {
+  const std::string folder = FolderOf(path);
+  UniqueFd dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.IsValid()) ::fsync(dir.Get());
+}
 
 std::string RandomSuffix() {
   static constexpr char kAlphabet[] =
@@ -42,6 +74,7 @@ std::string NativePath(std::string_view pcPath) {
 
 struct PcFile::Impl {
   UniqueFd fd;
+  std::string temporaryPath;  // while the file is a temporary one
 };
 
 PcFile::PcFile() : m_impl(std::make_unique<Impl>()) {}
@@ -69,9 +102,7 @@ bool PcFile::OpenRead(const std::string& path) {
 bool PcFile::CreateTemporary(const std::string& folder, std::string& createdPath) {
   Close();
   if (!m_impl) m_impl = std::make_unique<Impl>();
-  std::string base = folder;
-  if (!base.empty() && base.back() != '/') base += '/';
-  base += kTemporaryPrefix;
+  const std::string base = FolderPrefix(folder) + std::string(kTemporaryPrefix);
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
     const std::string path = base + RandomSuffix();
     UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
@@ -79,11 +110,12 @@ bool PcFile::CreateTemporary(const std::string& folder, std::string& createdPath
       if (errno == EEXIST || errno == EINTR) continue;
       return false;
     }
-    if (!LockExclusive(fd.Get())) {  // someone opened it in the moment between: leave it be
-      ::unlink(path.c_str());
-      return false;
-    }
+    // The name comes a moment before the lock. Another program's RemoveStaleTemporaries may take
+    // the file for a stale one in that moment: it then holds the lock itself, or has removed the
+    // file by the time the lock is ours. Either way the file is left to it and another is made.
+    if (!LockExclusive(fd.Get()) || !StillNamed(fd.Get(), path)) continue;
     m_impl->fd = std::move(fd);
+    m_impl->temporaryPath = path;
     createdPath = path;
     return true;
   }
@@ -122,25 +154,42 @@ bool PcFile::Write(std::span<const std::uint8_t> data) {
 
 bool PcFile::Sync() { return IsOpen() && ::fsync(m_impl->fd.Get()) == 0; }
 
+bool PcFile::PutInPlaceOf(const std::string& target) {
+  if (!IsOpen() || m_impl->temporaryPath.empty()) return false;
+  // The file that is replaced keeps its permissions, as when it is overwritten in place.
+  struct stat old {};
+  if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
+      ::fchmod(m_impl->fd.Get(), old.st_mode & 07777) != 0) {
+    return false;
+  }
+  if (std::rename(m_impl->temporaryPath.c_str(), target.c_str()) != 0) return false;
+  m_impl->temporaryPath.clear();
+  SyncFolderOf(target);
+  return true;
+}
+
 bool PcFile::Close() {
   if (!IsOpen()) return true;
+  m_impl->temporaryPath.clear();
   return m_impl->fd.Reset();  // the lock goes with the descriptor
 }
 
-bool ReplacePcFile(const std::string& from, const std::string& to) {
-  // The file that is replaced keeps its permissions, as when it is overwritten in place.
-  struct stat old {};
-  if (::stat(to.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
-      ::chmod(from.c_str(), old.st_mode & 07777) != 0) {
-    return false;
+void RemoveStaleTemporaries(const std::string& folder) {
+  const std::string base = FolderPrefix(folder);
+  DIR* dir = ::opendir(base.empty() ? "." : base.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (!IsTemporaryName(entry->d_name)) continue;
+    const std::string path = base + entry->d_name;
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.IsValid()) continue;
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    // A file that is held is being written. One that is not has lost its writer, or its writer
+    // has only just made it and finds it gone when it takes its lock (CreateTemporary).
+    if (LockExclusive(fd.Get()) && StillNamed(fd.Get(), path)) ::unlink(path.c_str());
   }
-  if (std::rename(from.c_str(), to.c_str()) != 0) return false;
-  // The new name is durable once the folder is: without this a power cut could bring back the
-  // old file, or no file at all.
-  const std::string folder = FolderOf(to);
-  UniqueFd dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.IsValid()) ::fsync(dir.Get());
-  return true;
+  ::closedir(dir);
 }
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }

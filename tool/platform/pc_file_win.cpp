@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 #include <random>
+#include <string_view>
+#include <vector>
 
 #include "platform/pc_file.h"
 
@@ -21,6 +23,17 @@ constexpr int kCreateAttempts = 100;
 
 DWORD ClampedSize(std::size_t size) {
   return static_cast<DWORD>(std::min<std::size_t>(size, 0x7FFFFFFF));
+}
+
+bool IsTemporaryName(std::string_view name) {
+  const std::string_view prefix = kTemporaryPrefix;
+  if (name.size() != prefix.size() + kRandomChars || name.substr(0, prefix.size()) != prefix) {
+    return false;
+  }
+  for (const char c : name.substr(prefix.size())) {
+    if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+  }
+  return true;
 }
 
 std::string RandomSuffix() {
@@ -42,6 +55,7 @@ std::string NativePath(std::string_view pcPath) { return std::string(pcPath); }
 
 struct PcFile::Impl {
   HANDLE handle = INVALID_HANDLE_VALUE;
+  std::string temporaryPath;  // while the file is a temporary one
 };
 
 PcFile::PcFile() : m_impl(std::make_unique<Impl>()) {}
@@ -72,10 +86,13 @@ bool PcFile::CreateTemporary(const std::string& folder, std::string& createdPath
   if (!m_impl) m_impl = std::make_unique<Impl>();
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
     const std::string path = folder + kTemporaryPrefix + RandomSuffix();
-    const HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    // Created and opened unshared in one step: nobody can remove it while it is open. DELETE
+    // lets PutInPlaceOf rename it through this very handle.
+    const HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) {
       m_impl->handle = h;
+      m_impl->temporaryPath = path;
       createdPath = path;
       return true;
     }
@@ -119,16 +136,57 @@ bool PcFile::Write(std::span<const std::uint8_t> data) {
 
 bool PcFile::Sync() { return IsOpen() && FlushFileBuffers(m_impl->handle) != 0; }
 
+bool PcFile::PutInPlaceOf(const std::string& target) {
+  if (!IsOpen() || m_impl->temporaryPath.empty()) return false;
+  // Renamed through the open handle, so that the file is never without its writer. The new
+  // name is given whole: a bare name would be taken relative to the current folder.
+  char full[MAX_PATH * 4];
+  const DWORD fullLength = GetFullPathNameA(target.c_str(), sizeof full, full, nullptr);
+  const std::string name = fullLength > 0 && fullLength < sizeof full ? full : "";
+  const int wide = name.empty() ? 0
+                                : MultiByteToWideChar(CP_ACP, 0, name.data(),
+                                                      static_cast<int>(name.size()), nullptr, 0);
+  if (wide > 0) {
+    std::vector<std::uint8_t> buffer(sizeof(FILE_RENAME_INFO) + wide * sizeof(WCHAR));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(wide * sizeof(WCHAR));
+    MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), info->FileName,
+                        wide);
+    if (SetFileInformationByHandle(m_impl->handle, FileRenameInfo, info,
+                                   static_cast<DWORD>(buffer.size()))) {
+      m_impl->temporaryPath.clear();
+      return true;
+    }
+  }
+  // A file system that cannot rename an open file: closed first, then moved.
+  const std::string from = m_impl->temporaryPath;
+  Close();
+  return MoveFileExA(from.c_str(), target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 bool PcFile::Close() {
   if (!IsOpen()) return true;
   const BOOL ok = CloseHandle(m_impl->handle);
   m_impl->handle = INVALID_HANDLE_VALUE;
+  m_impl->temporaryPath.clear();
   return ok != 0;
 }
 
-bool ReplacePcFile(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+void RemoveStaleTemporaries(const std::string& folder) {
+  WIN32_FIND_DATAA entry;
+  const HANDLE find = FindFirstFileA((folder + kTemporaryPrefix + "*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    // A file that a live program writes is open unshared: deleting it fails.
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+        IsTemporaryName(entry.cFileName)) {
+      DeleteFileA((folder + entry.cFileName).c_str());
+    }
+  } while (FindNextFileA(find, &entry));
+  FindClose(find);
 }
 
 bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }

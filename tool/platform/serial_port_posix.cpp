@@ -13,6 +13,7 @@
 
 #include "platform/com_map.h"
 #include "platform/deadline_p.h"
+#include "platform/stop_request_posix_p.h"
 #include "platform/unique_fd_p.h"
 
 namespace cabrix::platform {
@@ -183,15 +184,16 @@ IoResult SerialPort::Read(std::span<std::uint8_t> buffer) {
     }
     if (deadline && SteadyClock::now() >= *deadline) return {true, got};
 
-    pollfd p{fd, POLLIN, 0};
-    const int ready = ::poll(&p, 1, PollTimeoutMs(deadline));
+    pollfd p[2] = {{fd, POLLIN, 0}, {StopWakeFd(), POLLIN, 0}};
+    const int ready = ::poll(p, 2, PollTimeoutMs(deadline));
     if (ready < 0) {
       if (errno == EINTR) continue;
       return {false, got};
     }
+    if (p[1].revents != 0) return {true, got};  // asked to stop: the caller sees to that
     if (ready > 0) {
-      if ((p.revents & POLLNVAL) != 0) return {false, got};
-      lineTrouble = (p.revents & (POLLERR | POLLHUP)) != 0 && (p.revents & POLLIN) == 0;
+      if ((p[0].revents & POLLNVAL) != 0) return {false, got};
+      lineTrouble = (p[0].revents & (POLLERR | POLLHUP)) != 0 && (p[0].revents & POLLIN) == 0;
     }
   }
 }
@@ -228,15 +230,16 @@ IoResult SerialPort::Write(std::span<const std::uint8_t> data) {
     if (lineTrouble) return {false, done};
     if (deadline && SteadyClock::now() >= *deadline) return {true, done};
 
-    pollfd p{fd, POLLOUT, 0};
-    const int ready = ::poll(&p, 1, PollTimeoutMs(deadline));
+    pollfd p[2] = {{fd, POLLOUT, 0}, {StopWakeFd(), POLLIN, 0}};
+    const int ready = ::poll(p, 2, PollTimeoutMs(deadline));
     if (ready < 0) {
       if (errno == EINTR) continue;
       return {false, done};
     }
+    if (p[1].revents != 0) return {true, done};  // asked to stop
     if (ready > 0) {
-      if ((p.revents & POLLNVAL) != 0) return {false, done};
-      lineTrouble = (p.revents & (POLLERR | POLLHUP)) != 0 && (p.revents & POLLOUT) == 0;
+      if ((p[0].revents & POLLNVAL) != 0) return {false, done};
+      lineTrouble = (p[0].revents & (POLLERR | POLLHUP)) != 0 && (p[0].revents & POLLOUT) == 0;
     }
   }
 }

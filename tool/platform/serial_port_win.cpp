@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "platform/serial_port.h"
+#include "platform/stop_request_win_p.h"
 
 namespace cabrix::platform {
 
@@ -24,6 +25,40 @@ DWORD ClampedSize(std::size_t size) {
 
 struct SerialPort::Impl {
   HANDLE handle = INVALID_HANDLE_VALUE;
+  HANDLE done = nullptr;  // signalled when a read or write is over
+
+  ~Impl() {
+    if (done != nullptr) CloseHandle(done);
+  }
+
+  // One read or write under the port's time-outs. The port is opened for overlapped calls only
+  // so that a stop request can end the wait: the call itself is waited for to its end, as a
+  // synchronous one would be, unless the program is asked to stop, which cancels it.
+  IoResult Transfer(bool write, void* data, DWORD size) {
+    if (done == nullptr) done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (done == nullptr) return {};
+    OVERLAPPED call{};
+    call.hEvent = done;
+    ResetEvent(done);
+    const BOOL started = write ? WriteFile(handle, data, size, nullptr, &call)
+                               : ReadFile(handle, data, size, nullptr, &call);
+    if (!started && GetLastError() != ERROR_IO_PENDING) return {};
+    if (!started) {
+      const HANDLE stop = StopEventHandle();
+      const HANDLE waits[2] = {done, stop};
+      if (WaitForMultipleObjects(stop != nullptr ? 2 : 1, waits, FALSE, INFINITE) !=
+          WAIT_OBJECT_0) {
+        CancelIoEx(handle, &call);  // asked to stop: the caller sees to that
+      }
+    }
+    DWORD moved = 0;
+    const BOOL ok = GetOverlappedResult(handle, &call, &moved, TRUE);
+    if (ok) return {true, moved};
+    // A call that its time-outs ended is no failure, as in synchronous mode (where it succeeds
+    // with what arrived); some systems report it as ERROR_TIMEOUT on an overlapped handle.
+    const DWORD error = GetLastError();
+    return {error == ERROR_OPERATION_ABORTED || error == ERROR_TIMEOUT, moved};
+  }
 };
 
 SerialPort::SerialPort() : m_impl(std::make_unique<Impl>()) {}
@@ -44,9 +79,9 @@ bool SerialPort::Open(int number) {
   // The \\.\ form reaches ports above COM9 as well.
   char name[32];
   std::snprintf(name, sizeof name, "\\\\.\\COM%d", number);
-  // Share mode 0 takes the port exclusively; flags 0 keeps every call synchronous.
-  const HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                               nullptr);
+  // Share mode 0 takes the port exclusively. Every call is waited for to its end (Transfer).
+  const HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OVERLAPPED, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   m_impl->handle = h;
   return true;
@@ -80,16 +115,12 @@ bool SerialPort::Purge() { return IsOpen() && PurgeComm(m_impl->handle, kPurgeBo
 
 IoResult SerialPort::Read(std::span<std::uint8_t> buffer) {
   if (!IsOpen()) return {};
-  DWORD got = 0;
-  const BOOL ok = ReadFile(m_impl->handle, buffer.data(), ClampedSize(buffer.size()), &got, nullptr);
-  return {ok != 0, got};
+  return m_impl->Transfer(false, buffer.data(), ClampedSize(buffer.size()));
 }
 
 IoResult SerialPort::Write(std::span<const std::uint8_t> data) {
   if (!IsOpen()) return {};
-  DWORD put = 0;
-  const BOOL ok = WriteFile(m_impl->handle, data.data(), ClampedSize(data.size()), &put, nullptr);
-  return {ok != 0, put};
+  return m_impl->Transfer(true, const_cast<std::uint8_t*>(data.data()), ClampedSize(data.size()));
 }
 
 void SerialPort::Close() {

@@ -16,6 +16,7 @@
 #include <optional>
 
 #include "platform/deadline_p.h"
+#include "platform/stop_request_posix_p.h"
 #include "platform/tcp_socket_posix_p.h"
 #include "platform/unique_fd_p.h"
 
@@ -49,8 +50,9 @@ bool ConnectWithin(int fd, const sockaddr_in& peer, std::chrono::milliseconds ti
     if (errno != EINPROGRESS && errno != EINTR) return false;
     const auto deadline = SteadyClock::now() + std::max(timeout, std::chrono::milliseconds(0));
     for (;;) {
-      pollfd p{fd, POLLOUT, 0};
-      const int ready = ::poll(&p, 1, PollTimeoutMs(deadline));
+      pollfd p[2] = {{fd, POLLOUT, 0}, {StopWakeFd(), POLLIN, 0}};
+      const int ready = ::poll(p, 2, PollTimeoutMs(deadline));
+      if (ready > 0 && p[1].revents != 0) return false;  // asked to stop
       if (ready > 0) break;
       if (ready == 0) return false;  // no answer in time
       if (errno != EINTR) return false;
@@ -101,9 +103,15 @@ struct TcpSocket::Impl {
 };
 
 TcpSocket::TcpSocket() : m_impl(std::make_unique<Impl>()) {}
-TcpSocket::~TcpSocket() = default;
+TcpSocket::~TcpSocket() { Close(); }
 TcpSocket::TcpSocket(TcpSocket&&) noexcept = default;
-TcpSocket& TcpSocket::operator=(TcpSocket&&) noexcept = default;
+TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    m_impl = std::move(other.m_impl);
+  }
+  return *this;
+}
 
 bool TcpSocket::IsOpen() const { return m_impl && m_impl->fd.IsValid(); }
 
@@ -122,6 +130,7 @@ bool TcpSocket::Connect(const Ipv4Address& address, std::uint16_t port,
   ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   m_impl->fd = std::move(fd);
   m_impl->receiveTimeout.reset();
+  WatchSocketForStop(m_impl->fd.Get());
   return true;
 }
 
@@ -141,13 +150,13 @@ TcpSocket::RecvResult TcpSocket::Receive(std::span<std::uint8_t> buffer,
     if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) return {RecvStatus::kError, 0};
   }
   for (;;) {
-    pollfd p{fd, POLLIN, 0};
-    const int ready = ::poll(&p, 1, PollTimeoutMs(deadline));
+    pollfd p[2] = {{fd, POLLIN, 0}, {StopWakeFd(), POLLIN, 0}};
+    const int ready = ::poll(p, 2, PollTimeoutMs(deadline));
     if (ready < 0) {
       if (errno == EINTR) continue;
       return {RecvStatus::kError, 0};
     }
-    if (ready == 0) return {RecvStatus::kTimedOut, 0};
+    if (ready == 0 || p[1].revents != 0) return {RecvStatus::kTimedOut, 0};  // or asked to stop
     const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
     if (n > 0) return {RecvStatus::kData, static_cast<std::size_t>(n)};
     if (n == 0) return {RecvStatus::kClosed, 0};
@@ -169,7 +178,9 @@ void TcpSocket::Shutdown() {
 }
 
 void TcpSocket::Close() {
-  if (m_impl) m_impl->fd.Reset();
+  if (!IsOpen()) return;
+  UnwatchSocketForStop(m_impl->fd.Get());
+  m_impl->fd.Reset();
 }
 
 }  // namespace cabrix::platform

@@ -5,8 +5,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
+#include "platform/stop_request.h"
 #include "platform/tcp_socket.h"
 
 namespace cabrix::platform {
@@ -36,6 +38,22 @@ int SelectOne(SOCKET s, bool forWrite, timeval tv, bool* failed = nullptr) {
   return n;
 }
 
+// A wait for a socket is taken in slices of this length, so that a stop request ends it within
+// a moment: nothing else can wake a select().
+constexpr auto kStopSlice = std::chrono::milliseconds(50);
+
+// SelectOne for at most `wait`, ending early with 0 when the program is asked to stop.
+int SelectUntilStop(SOCKET s, bool forWrite, std::chrono::milliseconds wait,
+                    bool* failed = nullptr) {
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    const int n = SelectOne(s, forWrite, ToTimeval(std::min(left, kStopSlice)), failed);
+    if (n != 0 || left <= kStopSlice || StopRequested()) return n;
+  }
+}
+
 bool SetBlocking(SOCKET s, bool blocking) {
   u_long nonBlocking = blocking ? 0 : 1;
   return ioctlsocket(s, FIONBIO, &nonBlocking) == 0;
@@ -49,7 +67,7 @@ bool ConnectWithin(SOCKET s, const sockaddr_in& addr, std::chrono::milliseconds 
   if (connect(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == SOCKET_ERROR) {
     if (WSAGetLastError() != WSAEWOULDBLOCK) return false;
     bool refused = false;
-    if (SelectOne(s, true, ToTimeval(wait), &refused) != 1 || refused) return false;
+    if (SelectUntilStop(s, true, wait, &refused) != 1 || refused) return false;
     int error = 0;
     int len = sizeof error;
     if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len) != 0 ||
@@ -123,7 +141,7 @@ TcpSocket::RecvResult TcpSocket::Receive(std::span<std::uint8_t> buffer,
                                          std::chrono::milliseconds timeout) {
   if (!IsOpen()) return {RecvStatus::kError, 0};
   if (buffer.empty()) return {RecvStatus::kData, 0};
-  const int ready = SelectOne(m_impl->s, false, ToTimeval(timeout));
+  const int ready = SelectUntilStop(m_impl->s, false, timeout);
   if (ready == SOCKET_ERROR) return {RecvStatus::kError, 0};
   if (ready == 0) return {RecvStatus::kTimedOut, 0};
   const int len = static_cast<int>(std::min<std::size_t>(buffer.size(), 0x7FFFFFFF));

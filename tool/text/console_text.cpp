@@ -45,34 +45,4 @@ void ShowOperatorMessage(std::string_view cp1251) {
   std::fflush(stderr);
 }
 
-std::string Cp1251ToUtf8(std::string_view cp1251) {
-  std::string out;
-  for (const char c : cp1251) {
-    const auto b = static_cast<unsigned char>(c);
-    char32_t cp = b;
-    if (b >= 0xC0) {
-      cp = 0x0410 + (b - 0xC0);
-    } else if (b == 0xA8) {
-      cp = 0x0401;
-    } else if (b == 0xB8) {
-      cp = 0x0451;
-    } else if (b == 0xB9) {
-      cp = 0x2116;
-    } else if (b >= 0x80) {
-      cp = 0xFFFD;  // not a letter any controller name uses
-    }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  return out;
-}
-
 }  // namespace cabrix

@@ -23,7 +23,4 @@ enum class OperatorMessages { kMessageBox, kStandardError };
 void SetOperatorMessages(OperatorMessages mode);
 void ShowOperatorMessage(std::string_view cp1251);
 
-// Windows-1251 text as UTF-8 (for PC file names on POSIX, whose file system speaks UTF-8).
-std::string Cp1251ToUtf8(std::string_view cp1251);
-
 }  // namespace cabrix

@@ -39,5 +39,7 @@ inline constexpr Cp1251Text kCannotCreate{"невозможно создать �
 inline constexpr Cp1251Text kReadDone{"успешно считан\n"};
 // A name that the frames cannot carry is refused before anything is sent.
 inline constexpr Cp1251Text kNameTooLong{"Слишком длинное имя файла: "};
+// So is a name with a character that the controller's code page lacks (shown as '?').
+inline constexpr Cp1251Text kNameCharacter{"Недопустимый символ в имени файла: "};
 
 }  // namespace cabrix::msg

@@ -67,9 +67,9 @@ int main(int argc, char **argv)
             files.push_back(e.path().filename().string());
         std::sort(files.begin(), files.end());
         for (const std::string &f : files)
-            std::cout << f << "\r\r\n";
+            std::cout << f << "\r\n";
     } else if (action == "info") {
-        std::cout << "Model 7\r\r\nFirmware 2.1\r\r\n";
+        std::cout << "Model 7\r\nFirmware 2.1\r\n";
     } else if (action == "del") {
         for (const std::string &n : names)
             if (!fs::remove(store / n))

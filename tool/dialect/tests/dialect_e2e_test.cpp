@@ -2,9 +2,12 @@
 // over the simulator's pseudo-terminal, judged by its exit status, its output and the files on
 // both sides.
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/sim_process.h"
@@ -39,13 +42,19 @@ class DialectEndToEnd : public ::testing::TestWithParam<Link> {
   bool Tcp() const { return GetParam() == Link::kTcp; }
 
   void SetUp() override {
+    StartSim({"--idle-timeout", "5", "--info-line", "Модель 7", "--info-line", "Firmware 2.1"});
+  }
+
+  // A simulator on this test's link, in place of the one running.
+  void StartSim(std::vector<std::string> args) {
+    m_sim.reset();
     SimOptions o;
     if (Tcp()) {
       o.tcp = test::TestAddress();
     } else {
       o.pty = m_xdg.ComLink(kCom);
     }
-    o.args = {"--idle-timeout", "5", "--info-line", "Модель 7", "--info-line", "Firmware 2.1"};
+    o.args = std::move(args);
     m_sim.emplace(std::move(o));
   }
 
@@ -84,22 +93,62 @@ class DialectEndToEnd : public ::testing::TestWithParam<Link> {
   std::optional<SimProcess> m_sim;
 };
 
-TEST_P(DialectEndToEnd, DirAndInfoPrintTheRepliesAsTheConsoleToolDoes) {
+TEST_P(DialectEndToEnd, DirAndInfoPrintTheControllersOwnLines) {
   StoreFile("b.txt", "b");
   StoreFile("a.txt", "a");
 
   const ProcessResult dir = Run({"/dir"});
   ASSERT_TRUE(dir.ExitedWith(0)) << dir.Describe();
-  EXPECT_EQ(dir.out, "a.txt\r\r\nb.txt\r\r\n");
-  const ProcessResult toolDir = RunTool({"/dir"});
-  EXPECT_EQ(toolDir.out.substr(0, dir.out.size()), dir.out) << toolDir.Describe();
+  EXPECT_EQ(dir.out, "a.txt\r\nb.txt\r\n");
 
   const ProcessResult info = Run({"/info"});
   ASSERT_TRUE(info.ExitedWith(0)) << info.Describe();
-  // "Модель" in code page 866, as the console tool writes every text.
-  EXPECT_EQ(info.out, "\x8C\xAE\xA4\xA5\xAB\xEC 7\r\r\nFirmware 2.1\r\r\n");
-  const ProcessResult toolInfo = RunTool({"/inf"});
-  EXPECT_EQ(toolInfo.out.substr(0, info.out.size()), info.out) << toolInfo.Describe();
+  // "Модель" in Windows-1251, as the controller sends it.
+  EXPECT_EQ(info.out, "\xCC\xEE\xE4\xE5\xEB\xFC 7\r\nFirmware 2.1\r\n");
+}
+
+// Names holding every byte from 0x80 to 0xFF, and two that differ in their first byte only
+// (Ёлка.txt and илка.txt), are listed byte for byte, and each is read and deleted as listed.
+TEST_P(DialectEndToEnd, EveryByteOfANameIsListedReadAndDeletedAsTheControllerHasIt) {
+  std::vector<std::string> names = {"\xA8\xEB\xEA\xE0.txt", "\xE8\xEB\xEA\xE0.txt"};
+  for (int group = 0; group < 8; ++group) {
+    std::string name;
+    for (int b = 0; b < 16; ++b) name += static_cast<char>(0x80 + group * 16 + b);
+    names.push_back(name + ".bin");
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    StoreFile(names[i], "content " + std::to_string(i));
+  }
+
+  const ProcessResult dir = Run({"/dir"});
+  ASSERT_TRUE(dir.ExitedWith(0)) << dir.Describe();
+  std::vector<std::string> listed;
+  for (std::size_t at = 0; at < dir.out.size();) {
+    const std::size_t end = dir.out.find("\r\n", at);
+    ASSERT_NE(end, std::string::npos) << dir.out;
+    listed.push_back(dir.out.substr(at, end - at));
+    at = end + 2;
+  }
+  std::vector<std::string> expected = names;
+  std::sort(listed.begin(), listed.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(listed, expected);
+
+  // Each as listed: the file lands under its name's UTF-8 form.
+  std::vector<std::string> get = {Folder(), "/get"};
+  get.insert(get.end(), names.begin(), names.end());
+  const ProcessResult got = Run(get);
+  ASSERT_TRUE(got.ExitedWith(0)) << got.Describe();
+  EXPECT_EQ(ReadFileBytes(m_pc / "Ёлка.txt"), "content 0");
+  EXPECT_EQ(ReadFileBytes(m_pc / "илка.txt"), "content 1");
+  const auto pcFiles = std::distance(fs::directory_iterator(m_pc.Path()), {});
+  EXPECT_EQ(pcFiles, static_cast<std::ptrdiff_t>(names.size()));
+
+  const ProcessResult del = Run({"/del", names[0], names[2], names[9]});
+  EXPECT_TRUE(del.ExitedWith(0)) << del.Describe();
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(InStore(names[i]), i != 0 && i != 2 && i != 9) << i;
+  }
 }
 
 TEST_P(DialectEndToEnd, DeleteEndsZeroOnlyWhenTheNamesAreGone) {
@@ -171,10 +220,13 @@ TEST_P(DialectEndToEnd, UpWritesTheFileAndAMissingOneIsAPcFileFailure) {
 
 TEST_P(DialectEndToEnd, NamesTooLongForTheFramesAreRefusedBeforeAnyExchange) {
   const std::string longName = std::string(250, 'n') + ".txt";
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"/del", longName}, {Folder(), "/get", longName}, {Folder(), "/up", longName}}) {
+  WriteFileBytes(m_pc / "Ωmega.txt", "no Windows-1251 form");
+  for (const auto& args : std::vector<std::vector<std::string>>{{"/del", longName},
+                                                                {Folder(), "/get", longName},
+                                                                {Folder(), "/up", longName},
+                                                                {Folder(), "/up", "Ωmega.txt"}}) {
     const ProcessResult r = Run(args);
-    EXPECT_TRUE(r.ExitedWith(111)) << args.front() << ": " << r.Describe();
+    EXPECT_TRUE(r.ExitedWith(111)) << args.back() << ": " << r.Describe();
   }
   EXPECT_FALSE(m_sim->Log().find("recv") != std::string::npos) << m_sim->Log();
 }
@@ -188,17 +240,46 @@ TEST_P(DialectEndToEnd, ACyrillicControllerNameLandsUnderItsUtf8Name) {
   EXPECT_FALSE(fs::exists(m_pc / cp1251));
 }
 
-TEST_P(DialectEndToEnd, ALinkFaultIsALinkFailure) {
+TEST_P(DialectEndToEnd, GetRefusesANameThatLeavesTheFolderBeforeAnythingIsSent) {
   StoreFile("a.txt", "a");
-  m_sim.reset();
-  SimOptions o;
-  if (Tcp()) {
-    o.tcp = test::TestAddress();
-  } else {
-    o.pty = m_xdg.ComLink(kCom);
+  fs::create_directory(m_pc / "in");
+  const std::string folder = "/FLDR" + (m_pc / "in").string();
+  for (const std::vector<std::string>& names :
+       {std::vector<std::string>{"../escaped.txt"}, {"..\\esc2.txt"}, {"sub/a.txt"}, {"C:a.txt"},
+        {"."}, {".."}, {""}, {"a.txt", "../escaped.txt"}}) {
+    std::vector<std::string> args = {folder, "/get"};
+    args.insert(args.end(), names.begin(), names.end());
+    const ProcessResult r = Run(args);
+    EXPECT_TRUE(r.ExitedWith(110)) << names.back() << ": " << r.Describe();
   }
-  o.args = {"--idle-timeout", "5", "--fault", "close,op=dir,times=always"};
-  m_sim.emplace(std::move(o));
+  EXPECT_EQ(m_sim->Log().find(" recv "), std::string::npos) << m_sim->Log();
+  std::vector<std::string> written;
+  for (const auto& entry : fs::recursive_directory_iterator(m_pc.Path())) {
+    written.push_back(entry.path().lexically_relative(m_pc.Path()).string());
+  }
+  EXPECT_EQ(written, std::vector<std::string>{"in"});
+}
+
+// Told to stop while it waits for a reply frame: the temporary file goes, the program ends by
+// the signal.
+TEST_P(DialectEndToEnd, AStoppedGetEndsBySignalAndLeavesNothingBehind) {
+  StartSim({"--idle-timeout", "30", "--fault", "silent,op=download,at=reply-frame,frame=3"});
+  StoreFile("big.bin", PatternBytes(5000, 6));
+  test::Subprocess get({DialectPath().string(), LinkSwitch(), Folder(), "/get", "big.bin"}, Env());
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (m_sim->Log().find("going silent") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  get.Signal(SIGTERM);
+  const ProcessResult r = get.Wait(20s);
+  EXPECT_EQ(r.signal, SIGTERM) << r.Describe() << m_sim->Log();
+  EXPECT_TRUE(fs::is_empty(m_pc.Path()));
+}
+
+TEST_P(DialectEndToEnd, ALinkFaultIsALinkFailure) {
+  StartSim({"--idle-timeout", "5", "--fault", "close,op=dir,times=always"});
+  StoreFile("a.txt", "a");
   const ProcessResult r = Run({"/dir"});
   EXPECT_TRUE(r.ExitedWith(100)) << r.Describe();
   EXPECT_TRUE(r.out.empty()) << r.out;

@@ -107,9 +107,10 @@ TEST_F(PcFileTest, TemporaryFileIsWrittenThenReplacesTheTarget) {
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7);
   ASSERT_TRUE(temp.Write(data));
   EXPECT_EQ(temp.Length(), data.size());
-  ASSERT_TRUE(temp.Close());
-  ASSERT_TRUE(ReplacePcFile(tempPath, target));
+  ASSERT_TRUE(temp.PutInPlaceOf(target));
   EXPECT_FALSE(fs::exists(tempPath));
+  EXPECT_FALSE(reader.OpenRead(target));  // still held until it is closed
+  ASSERT_TRUE(temp.Close());
   EXPECT_EQ(Content(target), std::string(data.begin(), data.end()));
 }
 
@@ -130,7 +131,31 @@ TEST_F(PcFileTest, TemporaryNamesDifferAndCanBeRemoved) {
   PcFile c;
   EXPECT_FALSE(c.CreateTemporary((m_dir / "no" / "such").string(), unchanged));
   EXPECT_EQ(unchanged, "before");
-  EXPECT_FALSE(ReplacePcFile((m_dir / "missing").string(), (m_dir / "x").string()));
+  EXPECT_FALSE(c.PutInPlaceOf((m_dir / "x").string()));  // no temporary file open
+}
+
+TEST_F(PcFileTest, OnlyTemporaryFilesThatNobodyHoldsAreRemoved) {
+  PcFile live;
+  std::string livePath;
+  ASSERT_TRUE(live.CreateTemporary(m_dir.string(), livePath));
+  const std::string stale = Put(".cbxAb12Z9", "left by a killed program");
+  const std::string heldElsewhere = Put(".cbxHELD00", "x");
+  const int other = ::open(heldElsewhere.c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(other, LOCK_EX), 0);
+  // Not of the temporary naming.
+  const std::vector<std::string> kept = {Put(".cbxshort", ""), Put(".cbxABCDEFG", ""),
+                                         Put("x.cbxABCDEF", ""), Put(".cbx-ABCDE", "")};
+  RemoveStaleTemporaries(m_dir.string());
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_TRUE(fs::exists(livePath));
+  EXPECT_TRUE(fs::exists(heldElsewhere));
+  for (const std::string& path : kept) EXPECT_TRUE(fs::exists(path)) << path;
+  ::close(other);
+  RemoveStaleTemporaries(m_dir.string() + "/");
+  EXPECT_FALSE(fs::exists(heldElsewhere));
+  EXPECT_TRUE(live.Write(std::vector<std::uint8_t>{1, 2, 3}));
+  ASSERT_TRUE(live.PutInPlaceOf((m_dir / "done.bin").string()));
+  EXPECT_EQ(Content((m_dir / "done.bin").string()), "\x01\x02\x03");
 }
 
 }  // namespace

@@ -12,8 +12,8 @@
 #   window_after REGEX N              waits until plcsim's log has more than N lines matching
 #                                     REGEX (window_count REGEX tells how many it has now) and
 #                                     the front end has finished with its console programs
-#   window_after_refresh REGEX N      the same, then also the listing that follows a copy to
-#                                     the controller or a delete
+#   window_after_refresh REGEX N      the same, then also the listing that follows a copy or
+#                                     a delete
 # Every wait is bounded; a wait that gives up fails the test with a line on standard error (and a
 # picture of the screen in $window_shots, when that names a folder).
 
@@ -102,7 +102,7 @@ window_idle() {
   window_settle
 }
 
-# After a copy to the controller or a delete the window lists the controller again, and the
+# After a copy either way or a delete the window lists the controller again, and the
 # window takes input meanwhile: waits as window_after does, then for that listing, the first
 # since the last window_press.
 window_after_refresh() {

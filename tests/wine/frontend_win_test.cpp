@@ -135,45 +135,61 @@ TEST(RunnerWin, MissingProgramLeavesListsAndExitCodeAlone)
 
 // The command line reaches the child byte for byte, the child's own start-up code splits it as
 // SplitCommandLine does, and the child has the one-variable environment, no standard input of
-// the front end's and no visible console.
+// the front end's and no visible console. A program path with a blank comes quoted, as the
+// wrapper writes it: the child in the folder "tollmark child", beside a decoy "tollmark.exe" that
+// the system would start for the unquoted path.
 TEST(RunnerWin, ChildGetsTheCommandLineAsItIs)
 {
-    const QByteArray line = ChildPath() +
-                            " probe /TCP127.0.0.1 /FLDR\"C:\\My Data\\\\\" /get \"a b.txt\" "
-                            "x\\\\\\\"y \\\\server\\share \"\" tail\\";
-    ::SetEnvironmentVariableA("TOLLMARK_PARENT_ONLY", "1");
-    ByteLines out, err;
-    std::uint32_t exitCode = 1;
-    ASSERT_EQ(RunAndCapture(line, 30, out, err, exitCode), 0);
-    ::SetEnvironmentVariableA("TOLLMARK_PARENT_ONLY", nullptr);
-    EXPECT_EQ(exitCode, 0u);
-    EXPECT_TRUE(err.isEmpty());
+    char temp[MAX_PATH] = {};
+    ::GetTempPathA(MAX_PATH, temp);
+    const QByteArray folder = QByteArray(temp) + "tollmark child";
+    const QByteArray moved = folder + "\\tollmark_runner_child.exe";
+    const QByteArray decoy = QByteArray(temp) + "tollmark.exe";
+    ::CreateDirectoryA(folder.constData(), nullptr);
+    ASSERT_TRUE(::CopyFileA(ChildPath().constData(), moved.constData(), FALSE));
+    ASSERT_TRUE(::CopyFileA(ChildPath().constData(), decoy.constData(), FALSE));
 
-    const std::vector<QByteArray> split = SplitCommandLine(line);
-    ASSERT_EQ(split.size(), 10u);
-    EXPECT_EQ(split[3], "/FLDRC:\\My Data\\");
-    EXPECT_EQ(split[6], "x\\\"y");
-    EXPECT_EQ(split[8], "");
-    ByteLines args{line};
-    for (size_t i = 2; i < split.size(); ++i)
-        args.append(split[i]);
-    args.append("--env--");
-    ASSERT_GE(out.size(), args.size() + 2);
-    EXPECT_EQ(out.mid(0, args.size()), args);
+    for (const QByteArray &program : {ChildPath(), '"' + moved + '"'}) {
+        const QByteArray line = program +
+                                " probe /TCP127.0.0.1 /FLDR\"C:\\My Data\\\\\" /get \"a b.txt\" "
+                                "x\\\\\\\"y \\\\server\\share \"\" tail\\";
+        ::SetEnvironmentVariableA("TOLLMARK_PARENT_ONLY", "1");
+        ByteLines out, err;
+        std::uint32_t exitCode = 1;
+        ASSERT_EQ(RunAndCapture(line, 30, out, err, exitCode), 0) << program.toStdString();
+        ::SetEnvironmentVariableA("TOLLMARK_PARENT_ONLY", nullptr);
+        EXPECT_EQ(exitCode, 0u) << program.toStdString();
+        EXPECT_TRUE(err.isEmpty());
 
-    // The environment block. Wine adds variables of its own to every process (WINE..., and
-    // SystemDrive) and writes SystemRoot's drive letter in capitals; nothing comes from here.
-    ByteLines env = out.mid(args.size(), out.size() - args.size() - 2);
-    env.removeIf([](const QByteArray &e) {
-        return e.startsWith("WINE") || e.startsWith("SystemDrive=");
-    });
-    ASSERT_EQ(env.size(), 1) << env.join(' ').toStdString();
-    EXPECT_EQ(env.front().toLower(), "systemroot=c:\\windows");
-    // A null standard input: none on Windows; under Wine the input of the child's new, hidden
-    // console stands in (a character device whose reads fail at once), never a pipe or a file.
-    EXPECT_TRUE(out[out.size() - 2] == "stdin:none" || out[out.size() - 2] == "stdin:console")
-        << out[out.size() - 2].toStdString();
-    EXPECT_EQ(out.back(), "console:hidden");
+        const std::vector<QByteArray> split = SplitCommandLine(line);
+        ASSERT_EQ(split.size(), 10u);
+        EXPECT_EQ(split[3], "/FLDRC:\\My Data\\");
+        EXPECT_EQ(split[6], "x\\\"y");
+        EXPECT_EQ(split[8], "");
+        ByteLines args{line};
+        for (size_t i = 2; i < split.size(); ++i)
+            args.append(split[i]);
+        args.append("--env--");
+        ASSERT_GE(out.size(), args.size() + 2);
+        EXPECT_EQ(out.mid(0, args.size()), args) << program.toStdString();
+
+        // The environment block. Wine adds variables of its own to every process (WINE..., and
+        // SystemDrive) and writes SystemRoot's drive letter in capitals; nothing comes from here.
+        ByteLines env = out.mid(args.size(), out.size() - args.size() - 2);
+        env.removeIf([](const QByteArray &e) {
+            return e.startsWith("WINE") || e.startsWith("SystemDrive=");
+        });
+        ASSERT_EQ(env.size(), 1) << env.join(' ').toStdString();
+        EXPECT_EQ(env.front().toLower(), "systemroot=c:\\windows");
+        // A null standard input: none on Windows; under Wine the input of the child's new, hidden
+        // console stands in (a character device whose reads fail at once), never a pipe or a file.
+        EXPECT_TRUE(out[out.size() - 2] == "stdin:none" || out[out.size() - 2] == "stdin:console")
+            << out[out.size() - 2].toStdString();
+        EXPECT_EQ(out.back(), "console:hidden");
+    }
+    ::DeleteFileA(moved.constData());
+    ::DeleteFileA(decoy.constData());
+    ::RemoveDirectoryA(folder.constData());
 }
 
 TEST(DosDevicesWin, ListsTheRegisteredPort)

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The Windows installer under Wine, in a prefix of its own: a silent install (/S) puts the three
 # programs into C:\Program Files\Tollmark, a Start-menu entry for Tollmark and an entry in the list
-# of installed programs; the installed front end starts and lists plcsim (the first steps of the
-# window test, run on the installed folder); a silent uninstall (/S) removes all of it, and drive
-# C then holds exactly the files it held before the install (Wine's own windows folder and the
-# temporary folders aside). The portable zip holds the same three programs in one folder.
+# of installed programs; the installed front end lists plcsim, copies both ways and deletes (the
+# window test's short round, run on the installed folder, with a decoy C:\Program.exe that an
+# unquoted program path would start instead of the console programs); a silent uninstall (/S)
+# removes all of it, and drive C then holds exactly the files it held before the install (Wine's
+# own windows folder and the temporary folders aside). The portable zip holds the same three
+# programs in one folder.
 #   tests/wine/installer_test.sh [windows build folder] [POSIX build folder]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -30,7 +32,8 @@ version=$(basename "$setup" -setup.exe)
 version=${version#Tollmark-}
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+decoy="$WINEPREFIX/drive_c/Program.exe"
+trap 'rm -rf "$work" "$decoy"' EXIT
 
 echo "installer_test: the portable zip"
 unzip -Z1 "${zips[0]}" | sort >"$work/zip.list"
@@ -63,9 +66,12 @@ done
 timeout 60 wine reg query "$key" /v DisplayVersion </dev/null 2>/dev/null | grep -q "$version" ||
   fail "no entry for Tollmark $version in the list of installed programs"
 
-echo "installer_test: the installed front end lists plcsim"
-CABRIX_WINE_WINDOW_PREFIX=$prefix_name CABRIX_WINDOW_STEPS=listing \
+echo "installer_test: the installed front end lists plcsim, copies both ways and deletes"
+# Any program will do as the decoy: the console tool fails the run on the stray arguments.
+cp "$CABRIX_WIN_BUILD/bin/cabrix.exe" "$decoy"
+CABRIX_WINE_WINDOW_PREFIX=$prefix_name CABRIX_WINDOW_STEPS=short \
   bash tests/wine/window_test.sh "$win_build" "$posix_build" "$installed"
+rm -f "$decoy"
 # The window test has ended its session; this one runs without a display again.
 source scripts/wine-env.sh "$win_build" "$prefix_name"
 

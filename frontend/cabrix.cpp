@@ -78,6 +78,17 @@ bool IsFolderSeparator(QChar c)
 // The bytes of a PC path as the file system takes them.
 QByteArray PathBytes(const QString &path) { return QFile::encodeName(path); }
 
+// The program's path as the first word of a command line. With a blank in it (a program under
+// "C:\Program Files") it is quoted: unquoted, the system would look for "C:\Program.exe" first,
+// and the program's start-up code would split its own path into several arguments.
+QByteArray ProgramArg(const QString &path)
+{
+    const QByteArray bytes = PathBytes(path);
+    if (!bytes.contains(' ') && !bytes.contains('\t'))
+        return bytes;
+    return '"' + bytes + '"';
+}
+
 QCollator &UserCollator()
 {
     static QCollator collator = [] {
@@ -155,7 +166,7 @@ QByteArray TCabrix::GetFileCmdLine(const QString &DestPath, const QByteArray &Pl
 {
     QString folderArg, name;
     SplitFileArg(DestPath, folderArg, name);
-    return PathBytes(ExePath) + LinkArg.toLocal8Bit() + PathBytes(folderArg) + " /get \"" + PlcName +
+    return ProgramArg(ExePath) + LinkArg.toLocal8Bit() + PathBytes(folderArg) + " /get \"" + PlcName +
            '"';
 }
 
@@ -163,23 +174,23 @@ QByteArray TCabrix::PutFileCmdLine(const QString &SrcPath)
 {
     QString folderArg, name;
     SplitFileArg(SrcPath, folderArg, name);
-    return PathBytes(OldExePath) + LinkArg.toLocal8Bit() + PathBytes(folderArg) + " /up \"" +
+    return ProgramArg(OldExePath) + LinkArg.toLocal8Bit() + PathBytes(folderArg) + " /up \"" +
            PathBytes(name) + '"';
 }
 
 QByteArray TCabrix::DelFileCmdLine(const QByteArray &Name) const
 {
-    return PathBytes(ExePath) + LinkArg.toLocal8Bit() + " /del \"" + Name + '"';
+    return ProgramArg(ExePath) + LinkArg.toLocal8Bit() + " /del \"" + Name + '"';
 }
 
 QByteArray TCabrix::GetDirCmdLine() const
 {
-    return PathBytes(ExePath) + LinkArg.toLocal8Bit() + " /dir";
+    return ProgramArg(ExePath) + LinkArg.toLocal8Bit() + " /dir";
 }
 
 QByteArray TCabrix::GetInfoCmdLine() const
 {
-    return PathBytes(ExePath) + LinkArg.toLocal8Bit() + " /info";
+    return ProgramArg(ExePath) + LinkArg.toLocal8Bit() + " /info";
 }
 
 bool TCabrix::GetFile(const QString &DestPath, const QByteArray &PlcName)

@@ -1,5 +1,7 @@
 // The child process on Windows: CreateProcessA with a new hidden console, the one-variable
-// environment block and two inheritable anonymous pipes.
+// environment block and two inheritable anonymous pipes. A child is asked to stop through its
+// stop event, the manual-reset event "Local\cabrix-stop-<its process id>" that the console
+// programs watch; whichever side creates it first, both hold the same event.
 #include "cmd.h"
 #include "cmd_p.h"
 
@@ -7,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include <windows.h>
 
@@ -60,10 +63,13 @@ private:
 struct ChildProcess::Impl {
     Handle process;
     Handle thread;
+    Handle stopEvent;
     Handle out;
     Handle err;
     QByteArray outBytes;
     QByteArray errBytes;
+    bool terminated = false;
+    std::uint32_t terminatedCode = 0;
 
     // Reads what the pipe holds without blocking, at most kReadBudget bytes, so that a child that
     // writes without pause cannot keep the caller from its time-out; closes the pipe at its end.
@@ -149,6 +155,8 @@ std::uint32_t ChildProcess::Start(const QByteArray &cmdLine)
 
     m_impl->process = Handle(pi.hProcess);
     m_impl->thread = Handle(pi.hThread);
+    const std::string stopName = "Local\\cabrix-stop-" + std::to_string(pi.dwProcessId);
+    m_impl->stopEvent = Handle(::CreateEventA(nullptr, TRUE, FALSE, stopName.c_str()));
     outWrite.Reset();
     errWrite.Reset();
     m_impl->out = std::move(outRead);
@@ -185,14 +193,18 @@ bool ChildProcess::Drain(int timeoutMs)
 
 void ChildProcess::RequestStop()
 {
-    // Until the console programs' stop event is in place, the child is ended outright.
-    Terminate(1);
+    if (m_impl->stopEvent.Valid())
+        ::SetEvent(m_impl->stopEvent.Get());
+    else // without its event the child cannot be asked
+        Terminate(1);
 }
 
 void ChildProcess::Terminate(std::uint32_t exitCode)
 {
     ::TerminateProcess(m_impl->process.Get(), exitCode);
     ::WaitForSingleObject(m_impl->process.Get(), INFINITE);
+    m_impl->terminated = true;
+    m_impl->terminatedCode = exitCode;
 }
 
 void ChildProcess::KillDescendants()
@@ -202,6 +214,8 @@ void ChildProcess::KillDescendants()
 
 std::uint32_t ChildProcess::ExitCode() const
 {
+    if (m_impl->terminated)
+        return m_impl->terminatedCode;
     DWORD code = 0;
     ::GetExitCodeProcess(m_impl->process.Get(), &code);
     return code;

@@ -1,11 +1,14 @@
 # Source this to run the Windows build's programs under Wine, the way the tests do:
 #   source scripts/wine-env.sh [windows build folder, default $BUILD_WIN_DIR or build-win]
-# It sets one Wine prefix under the build folder (<build>/wineprefix), creates and initialises
+#                              [prefix name, default wineprefix]
+# It sets one Wine prefix under the build folder (<build>/<prefix name>), creates and initialises
 # it once (bounded in time), and keeps Wine quiet and without a display, so that a message box
 # returns at once instead of waiting for a click. Afterwards:
 #   wine "$CABRIX_WIN_BIN/cabrix.exe" /?
 #   cabrix_wine_map_com 11 /tmp/x/plc-pty     # COM11 is now that device (or link)
 #   cabrix_wine_unmap_com 11
+#   cabrix_wine_register_com 17 /tmp/x/plc-pty   # COM17 in the system's list of ports too
+#   cabrix_wine_russian_locale                    # Wine programs with code pages 1251 and 866
 # For a test harness: CABRIX_TOOL="$CABRIX_WIN_BIN/cabrix.exe" CABRIX_TOOL_LAUNCHER=wine.
 
 _cabrix_win_build=${1:-${BUILD_WIN_DIR:-build-win}}
@@ -14,7 +17,7 @@ CABRIX_WIN_BUILD=$(cd "$_cabrix_win_build" && pwd)
 CABRIX_WIN_BIN="$CABRIX_WIN_BUILD/bin"
 unset _cabrix_win_build
 
-export WINEPREFIX="$CABRIX_WIN_BUILD/wineprefix"
+export WINEPREFIX="$CABRIX_WIN_BUILD/${2:-wineprefix}"
 export WINEARCH=win64
 # No debug channels: Wine's own notes would otherwise land on the programs' standard error.
 export WINEDEBUG=-all
@@ -46,10 +49,12 @@ fi
 # or error. It opens the COM devices itself and, having no controlling terminal, takes the first
 # pseudo-terminal it opens as its own: when the program behind that terminal ends, the server
 # gets SIGHUP and writes a dump of its objects, which then lands in <build>/wineserver.log
+# (<build>/<prefix name>.wineserver.log for another prefix)
 # instead of in a test's captured output. It stays for 60 s after the last Wine program ends,
 # so that the next run finds it; when one is running already (from an earlier run), that one
 # serves.
 _cabrix_server_log="$CABRIX_WIN_BUILD/wineserver.log"
+[ "${2:-wineprefix}" = wineprefix ] || _cabrix_server_log="$CABRIX_WIN_BUILD/${2}.wineserver.log"
 if [ -f "$_cabrix_server_log" ] && [ "$(stat -c %s "$_cabrix_server_log")" -gt 10000000 ]; then
   : >"$_cabrix_server_log"
 fi
@@ -75,4 +80,47 @@ cabrix_wine_map_com() {
 
 cabrix_wine_unmap_com() {
   rm -f "$WINEPREFIX/dosdevices/com$1"
+}
+
+# Registers COM<n> with Wine's mount manager (HKLM\Software\Wine\Ports), which makes the link
+# $WINEPREFIX/dosdevices/com<n> and, unlike a bare link, puts the port into the system's list of
+# DOS devices (QueryDosDeviceA), where the front end finds its ports. The mount manager reads the
+# list when a Wine session starts: the port is there from the next one (cabrix_wine_restart_server).
+cabrix_wine_register_com() {
+  timeout 60 wine reg add 'HKLM\Software\Wine\Ports' /v "COM$1" /t REG_SZ /d "$2" /f \
+    </dev/null >/dev/null 2>&1
+}
+
+cabrix_wine_unregister_com() {
+  timeout 60 wine reg delete 'HKLM\Software\Wine\Ports' /v "COM$1" /f </dev/null >/dev/null 2>&1
+  cabrix_wine_unmap_com "$1"
+}
+
+# Ends the prefix's Wine session and starts a new one the way the sourcing did.
+cabrix_wine_restart_server() {
+  local log="$CABRIX_WIN_BUILD/wineserver.log"
+  [ "$(basename "$WINEPREFIX")" = wineprefix ] ||
+    log="$CABRIX_WIN_BUILD/$(basename "$WINEPREFIX").wineserver.log"
+  wineserver -k 2>/dev/null || true
+  timeout 60 wineserver -w 2>/dev/null || true
+  wineserver -p60 </dev/null >>"$log" 2>&1 || true
+  timeout 60 wine cmd.exe /c exit </dev/null >>"$log" 2>&1 || true
+}
+
+# Runs the Wine programs started from here with a Russian user locale, as an operator's PC has
+# it: ANSI code page 1251 (the code page of the programs' "A" calls, their command lines
+# included) and OEM code page 866. Wine takes the locale from the Unix one, and uses UTF-8 for
+# Unix file names only when the Unix locale really exists; ru_RU.UTF-8 is made once into
+# <build>/locale (from Debian's locales package) and reached through LOCPATH, so the system's
+# own locales stay as they are.
+cabrix_wine_russian_locale() {
+  local dir="$CABRIX_WIN_BUILD/locale"
+  if [ ! -f "$dir/ru_RU.UTF-8/LC_CTYPE" ]; then
+    bash "$(dirname "${BASH_SOURCE[0]}")/deps.sh" locales || return 1
+    mkdir -p "$dir"
+    localedef -i ru_RU -f UTF-8 "$dir/ru_RU.UTF-8" >/dev/null 2>&1 ||
+      [ -f "$dir/ru_RU.UTF-8/LC_CTYPE" ] || return 1
+  fi
+  # The shell itself cannot take the locale (it reads LOCPATH at its own start), and says so.
+  { export LOCPATH="$dir" LC_ALL=ru_RU.UTF-8; } 2>/dev/null
 }

@@ -116,6 +116,17 @@ TEST_F(TCabrixTest, CommandLinesOverTcpByteForByte)
     EXPECT_EQ(runner.calls[3].timeoutSec, 30u);
     EXPECT_EQ(runner.calls[4].cmdLine, "/opt/tm/cabrix /TCP10.0.6.10 /info");
     EXPECT_EQ(runner.calls[4].timeoutSec, 30u);
+
+    // A program path with a blank or a tab is quoted, or it would split into several words.
+    plc.ExePath = QStringLiteral("C:\\Program Files\\Tollmark\\cabrix.exe");
+    plc.OldExePath = QStringLiteral("/opt/t\tm/cabrix_old");
+    plc.GetDir(names, 1);
+    plc.PutFile("/data/prog.txt");
+    ASSERT_EQ(runner.calls.size(), 7u);
+    EXPECT_EQ(runner.calls[5].cmdLine,
+              "\"C:\\Program Files\\Tollmark\\cabrix.exe\" /TCP10.0.6.10 /dir");
+    EXPECT_EQ(runner.calls[6].cmdLine,
+              "\"/opt/t\tm/cabrix_old\" /TCP10.0.6.10 /FLDR\"/data\" /up \"prog.txt\"");
 }
 
 TEST_F(TCabrixTest, CommandLinesOverComByteForByte)
@@ -303,7 +314,8 @@ TEST(PlcNames, Windows1251RoundTripsAndRefusesWhatItLacks)
 TEST(TCabrixRun, ToolReceivesTheArgumentsAndAMissingToolIsReported)
 {
     TestApp();
-    QTemporaryDir folder;
+    // The program's folder has a blank, as "C:\Program Files" has.
+    QTemporaryDir folder(QDir::tempPath() + "/tool folder-XXXXXX");
     ASSERT_TRUE(folder.isValid());
     ASSERT_TRUE(QFile::link(FAKE_PROBE, folder.filePath("cabrix")));
     SetToolFolderOverride(folder.path());

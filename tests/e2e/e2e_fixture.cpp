@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <iostream>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -40,8 +41,10 @@ fs::path WineDosDevices() {
 }
 
 // Wine's relay channel. scripts/wine-env.sh limits it in the prefix to user32.MessageBoxA, so
-// that a run's trace is a few lines of Wine's own plus one line per box.
-constexpr const char* kWineBoxTrace = "-all,+relay";
+// that a run's trace is a few lines of Wine's own plus one line per box. Wine's error lines are
+// on too: they are kept apart from the program's own standard error, and tell why Wine failed
+// to start a program when it does.
+constexpr const char* kWineBoxTrace = "-all,err+all,+relay";
 
 // A text as Wine's trace quotes it (\xNN, \n, \r, \t, \\ and \" escaped) back to its bytes.
 std::string Unescape(const std::string& quoted) {
@@ -71,11 +74,12 @@ std::string Unescape(const std::string& quoted) {
 
 // Splits the standard error of a Wine run with the relay trace of MessageBoxA on into the
 // program's own text and the boxes.
-ToolRun SplitWineTrace(ProcessResult run) {
+ToolRun SplitWineTrace(ProcessResult run, std::string& wineErrors) {
   // "0024:Call user32.MessageBoxA(00000000,0040a0b0 "text",0040a0c8 "title",00000000) ret=..."
   static const std::regex kBox(
       R"re(^[0-9a-f]{4}:Call user32\.MessageBoxA\([0-9a-f]+,[0-9a-f]+ "(.*)",[0-9a-f]+ "(.*)",([0-9a-f]+)\) ret=[0-9a-f]+$)re");
   static const std::regex kWineLine(R"(^[0-9a-f]{4}:(trace:relay:|Call |Ret |Starting ).*)");
+  static const std::regex kWineError(R"(^[0-9a-f]{4}:err:.*)");
   ToolRun split;
   static_cast<ProcessResult&>(split) = std::move(run);
   std::string own;
@@ -84,6 +88,8 @@ ToolRun SplitWineTrace(ProcessResult run) {
     std::smatch m;
     if (std::regex_match(line, m, kBox)) {
       split.boxes.push_back({Unescape(m[1]), Unescape(m[2]), std::stoul(m[3], nullptr, 16)});
+    } else if (std::regex_match(line, kWineError)) {
+      wineErrors += line + "\n";
     } else if (!std::regex_match(line, kWineLine) ||
                line.find("Call user32.MessageBoxA(") != std::string::npos) {
       // A box call in a form not understood stays, so that it fails the test instead of
@@ -340,7 +346,19 @@ ToolRun E2eTest::Run(const std::vector<std::string>& args,
   o.workDir = m_pc.Str();
   if (ToolUnderWine()) {
     o.setEnv.emplace_back("WINEDEBUG", kWineBoxTrace);
-    return SplitWineTrace(test::RunProcess(test::ToolCommand(args), timeout, o));
+    std::string wineErrors;
+    ToolRun run = SplitWineTrace(test::RunProcess(test::ToolCommand(args), timeout, o), wineErrors);
+    // Now and then Wine fails to start a program on its own: it ends at once with status 1
+    // and no output. The tool never ends so unless it had nothing to do (a delete of no names,
+    // which a second start repeats harmlessly), so such a run is started once more.
+    if (run.exited && run.exitCode == 1 && run.out.empty() && run.err.empty() &&
+        run.boxes.empty()) {
+      std::cout << "[ wine     ] the run ended with status 1 and no output; starting it once more"
+                << (wineErrors.empty() ? std::string() : "; Wine said:\n" + wineErrors) << std::endl;
+      wineErrors.clear();
+      run = SplitWineTrace(test::RunProcess(test::ToolCommand(args), timeout, o), wineErrors);
+    }
+    return run;
   }
   ToolRun run;
   static_cast<ProcessResult&>(run) = test::RunProcess(test::ToolCommand(args), timeout, o);

@@ -1,11 +1,9 @@
 #include "dialect/dialect.h"
 
-#include <cstdio>
 #include <memory>
 #include <string_view>
 
 #include "cmdline/switches.h"
-#include "codepage/codepage.h"
 #include "link/link_error.h"
 #include "ops/command_link.h"
 #include "ops/download_link.h"
@@ -47,10 +45,7 @@ class CHiddenOperator : public CConsoleOperator {
       CConsoleOperator::Message(kind, textCp1251);
       return;
     }
-    std::string line = ConsoleTextOf(textCp1251);
-    line.push_back('\n');
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
+    platform::WriteErrorLine(textCp1251);
   }
 };
 

@@ -23,7 +23,6 @@ class CDownloadLink : public CPlcLink {
   // `name` is the controller's file name, `path` the PC path (Windows form) of the file.
   CDownloadLink(std::string_view name, std::string_view path, COperationObserver& observer);
   ~CDownloadLink() override;
-  int Work() override { return 0; }
 
   // Reads the file: kDownloadDone, or the code that ended it (kTransferNoSuchFile for the
   // controller's end marker).

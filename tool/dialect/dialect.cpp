@@ -1,11 +1,9 @@
 #include "dialect/dialect.h"
 
-#include <cstdio>
 #include <memory>
 #include <string_view>
 
 #include "cmdline/switches.h"
-#include "codepage/codepage.h"
 #include "link/link_error.h"
 #include "ops/command_link.h"
 #include "ops/download_link.h"
@@ -20,21 +18,6 @@ namespace cabrix::dialect {
 
 namespace {
 
-// The link failed: no answer, no port or connection, or a call on it failed (writing, setting
-// the line up).
-bool IsLinkFailure(int code) {
-  switch (code) {
-    case kLinkShortWrite:
-    case kLinkNoData:
-    case kLinkSetTimeoutsFailed:
-    case kLinkSetStateFailed:
-    case kLinkCannotOpen:
-    case kLinkGetStateFailed:
-    case kLinkCallFailed: return true;
-    default: return false;
-  }
-}
-
 // Nobody sits at this program's console: it draws no figures, and a condition that would wait
 // for an answer becomes a line on standard error, which the front end captures, and the run goes
 // on. Its lines on standard output are the console tool's.
@@ -47,10 +30,7 @@ class CHiddenOperator : public CConsoleOperator {
       CConsoleOperator::Message(kind, textCp1251);
       return;
     }
-    std::string line = ConsoleTextOf(textCp1251);
-    line.push_back('\n');
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
+    platform::WriteErrorLine(textCp1251);
   }
 };
 
@@ -132,39 +112,51 @@ bool NamesAFileInTheFolder(std::string_view name) {
          name.find_first_of("/\\:") == std::string_view::npos;
 }
 
+// The files of a list that did not get across, and why; the first reason that the front end
+// must hear of wins over the count.
+class CFailedFiles {
+ public:
+  // False when the run ends here (the link failed).
+  bool Note(FileFailure failure) {
+    switch (failure) {
+      case FileFailure::kLinkFailed: return false;
+      case FileFailure::kPcFileFailed: m_pcFileFailed = true; break;
+      case FileFailure::kNameTooLong: m_nameTooLong = true; break;
+      case FileFailure::kNotDone: break;
+    }
+    ++m_count;
+    return true;
+  }
+  int Status(int one, int several) const {
+    if (m_nameTooLong) return kNameTooLong;
+    if (m_pcFileFailed) return kPcFileFailed;
+    return OneOrSeveral(m_count, one, several);
+  }
+
+ private:
+  int m_count = 0;
+  bool m_pcFileFailed = false;
+  bool m_nameTooLong = false;
+};
+
 int Get(const Job& job, COperationObserver& op) {
   for (const std::string& name : job.names) {
     if (!NamesAFileInTheFolder(name)) return kPcFileFailed;
   }
-  int failures = 0;
-  bool pcFileFailed = false;
-  bool nameTooLong = false;
+  CFailedFiles failed;
   for (const std::string& name : job.names) {
     if (platform::StopRequested()) return kLinkFailed;
     auto link = std::make_unique<CDownloadLink>(name, job.folder + PcFormOf(name), op);
     link->m_port = job.comPort;
     const int result = job.tcp ? link->DownloadFile(*job.tcp) : link->DownloadFile();
     if (result == kDownloadDone) continue;
-    if (link->m_pcFileFailed || result == kTransferPcFileIo) {
-      pcFileFailed = true;
-    } else if (result == kTransferNameTooLong) {
-      nameTooLong = true;
-    } else if (result != kDownloadEndMarker && IsLinkFailure(result)) {
-      // A read's result 7 is the controller's end marker (no such file), which shares its
-      // number with a line that cannot be set up; it stays a file that could not be read.
-      return kLinkFailed;
-    }
-    ++failures;
+    if (!failed.Note(FileFailureOf(result, link->m_pcFileFailed))) return kLinkFailed;
   }
-  if (nameTooLong) return kNameTooLong;
-  if (pcFileFailed) return kPcFileFailed;
-  return OneOrSeveral(failures, kReadFailedOne, kReadFailedSeveral);
+  return failed.Status(kReadFailedOne, kReadFailedSeveral);
 }
 
 int Put(const Job& job, COperationObserver& op) {
-  int failures = 0;
-  bool pcFileFailed = false;
-  bool nameTooLong = false;
+  CFailedFiles failed;
   for (const std::string& name : job.names) {
     if (platform::StopRequested()) return kLinkFailed;
     auto link = std::make_unique<CUploadLink>(op);
@@ -177,21 +169,25 @@ int Put(const Job& job, COperationObserver& op) {
       }
       continue;
     } catch (const CLinkError& error) {
-      if (IsLinkFailure(error.Code())) return kLinkFailed;
-      if (error.Code() == kLinkPcFileOpen || error.Code() == kTransferPcFileIo) {
-        pcFileFailed = true;
-      } else if (error.Code() == kTransferNameTooLong) {
-        nameTooLong = true;
-      }
-      ++failures;
+      if (!failed.Note(FileFailureOf(error.Code(), false))) return kLinkFailed;
     }
   }
-  if (nameTooLong) return kNameTooLong;
-  if (pcFileFailed) return kPcFileFailed;
-  return OneOrSeveral(failures, kWriteFailedOne, kWriteFailedSeveral);
+  return failed.Status(kWriteFailedOne, kWriteFailedSeveral);
 }
 
 }  // namespace
+
+FileFailure FileFailureOf(int code, bool pcFileFailed) {
+  // A serial read that cannot create its PC file fails with the code of a port that cannot be
+  // opened; the read says which it was.
+  if (pcFileFailed || code == kLinkPcFileOpen || code == kLinkPcFileCreate ||
+      code == kTransferPcFileIo) {
+    return FileFailure::kPcFileFailed;
+  }
+  if (code == kTransferNameTooLong) return FileFailure::kNameTooLong;
+  if (IsLinkFailure(code)) return FileFailure::kLinkFailed;
+  return FileFailure::kNotDone;
+}
 
 std::optional<Job> ParseCommandLine(const std::vector<std::string>& args) {
   Job job;

@@ -12,7 +12,9 @@ namespace cabrix {
 
 namespace {
 
-bool IsLinkFailure(int code) {
+// The failures after which the console tool gives the whole list up with the link failure
+// status: nothing arrived, no port or connection, a failed call. The others cost one file.
+bool EndsTheList(int code) {
   return code == kLinkNoData || code == kLinkCannotOpen || code == kLinkCallFailed;
 }
 
@@ -56,7 +58,7 @@ int CToolJob::UploadListSerial() {
       link->UploadFile(m_folder + m_files[k - 1]);
     } catch (const CLinkError& error) {
       link.reset();
-      if (IsLinkFailure(error.Code())) return kStatusLinkFailed;
+      if (EndsTheList(error.Code())) return kStatusLinkFailed;
       if (error.Code() == kLinkPcFileOpen) return static_cast<int>(k);
       skipped.Note(static_cast<int>(k));
     }
@@ -73,7 +75,7 @@ int CToolJob::UploadListTcp(const platform::Ipv4Address& address) {
       link->UploadFile(m_folder + m_files[k - 1], address);
     } catch (const CLinkError& error) {
       link.reset();
-      if (IsLinkFailure(error.Code())) return kStatusLinkFailed;
+      if (EndsTheList(error.Code())) return kStatusLinkFailed;
       if (error.Code() == kLinkPcFileOpen) return static_cast<int>(k);
       if (k >= 2) return static_cast<int>(k);
       if (m_comPort > 0) return UploadListSerial();
@@ -98,7 +100,7 @@ int CToolJob::DownloadListSerial() {
       result = link->DownloadFile();
       link.reset();
     }
-    if (IsLinkFailure(result)) return kStatusLinkFailed;
+    if (EndsTheList(result)) return kStatusLinkFailed;
     if (result != kDownloadDone) return static_cast<int>(k);
   }
   return 0;
@@ -111,8 +113,8 @@ int CToolJob::DownloadListTcp(const platform::Ipv4Address& address) {
     auto link = DownloadLinkFor(m_folder, m_files[k - 1], m_operator);
     const int result = link ? link->DownloadFile(address) : kTransferNameTooLong;
     link.reset();
-    if (IsLinkFailure(result)) return kStatusLinkFailed;
-    if (result == kDownloadEndMarker) return static_cast<int>(k);
+    if (EndsTheList(result)) return kStatusLinkFailed;
+    if (result == kTransferNoSuchFile) return static_cast<int>(k);
     if (result != kDownloadDone) skipped.Note(static_cast<int>(k));
   }
   return skipped.Status();

@@ -20,4 +20,17 @@ const char* LinkCodeText(int code) {
   }
 }
 
+bool IsLinkFailure(int code) {
+  switch (code) {
+    case kLinkShortWrite:
+    case kLinkNoData:
+    case kLinkSetTimeoutsFailed:
+    case kLinkSetStateFailed:
+    case kLinkCannotOpen:
+    case kLinkGetStateFailed:
+    case kLinkCallFailed: return true;
+    default: return false;
+  }
+}
+
 }  // namespace cabrix

@@ -35,4 +35,9 @@ class CLinkError : public std::exception {
 // A short English description of a code, for logs and test messages.
 const char* LinkCodeText(int code);
 
+// The link itself failed: nothing arrived, the port or the connection could not be had, a call
+// on it failed (writing, setting the line up). A reply that makes no sense, a stop and the PC
+// file's failures are not among them.
+bool IsLinkFailure(int code);
+
 }  // namespace cabrix

@@ -18,16 +18,9 @@ CPlcLink::CPlcLink() {
   // The event is created not signalled by StopEvent's constructor (which throws when it cannot
   // be had); the reset mirrors the order of construction the exchanges rely on.
   m_stopEvent.Reset();
-  m_hThread = nullptr;
 }
 
-CPlcLink::~CPlcLink() { Stop(false); }
-
-int CPlcLink::Stop(bool /*immediate*/) {
-  if (m_hThread == nullptr) return -1;
-  m_stopEvent.Set();
-  return -1;
-}
+CPlcLink::~CPlcLink() = default;
 
 // The program's own stop request (platform/stop_request.h) counts as the link's stop event: a
 // stop from outside ends the exchange at its next transport call, and a call that it cut short

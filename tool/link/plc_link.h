@@ -20,12 +20,6 @@ namespace cabrix {
 class CPlcLink {
  public:
   virtual ~CPlcLink();
-  // Every concrete link answers 0; nothing in the tool calls it.
-  virtual int Work() = 0;
-
-  // Stops the worker thread of the exchange. No link of this tool has one, so this returns -1
-  // at once and leaves the stop event as it is.
-  int Stop(bool immediate);
 
   // Serial transport.
   platform::SerialPort OpenSerial(int port);  // raises 8
@@ -67,7 +61,6 @@ class CPlcLink {
   void CheckStop();
   void CheckStopAfterCall();
 
-  void* m_hThread = nullptr;  // no exchange of this tool starts a worker thread
   platform::StopEvent m_stopEvent;
 
  public:

@@ -26,14 +26,12 @@ bool CCommandLink::BuildCommandFrame(std::string_view text) {
   auto request = BuildCommandRequest(text);
   if (!request) return false;
   m_request = std::move(*request);
-  m_requestLen = static_cast<int>(m_request.size());
   return true;
 }
 
 void CCommandLink::ReleaseRequest() {
   m_request.clear();
   m_request.shrink_to_fit();
-  m_requestLen = 0;
 }
 
 void CCommandLink::AddReplyText(const ReceivedFrame& frame) {

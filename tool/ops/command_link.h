@@ -18,7 +18,6 @@ class CCommandLink : public CPlcLink {
   // The observer hears of a serial port that cannot be had.
   explicit CCommandLink(COperationObserver& observer);
   ~CCommandLink() override;
-  int Work() override { return 0; }
 
   // Builds the command request for `text` into m_request. False, with nothing built, for a text
   // longer than the request's length byte can carry.
@@ -32,7 +31,6 @@ class CCommandLink : public CPlcLink {
 
   std::string m_text;
   std::vector<std::uint8_t> m_request;
-  int m_requestLen = 0;
   platform::SerialPort m_hPort;
   platform::TcpSocket m_socket;
 

@@ -170,7 +170,7 @@ int CDownloadLink::Transfer(CByteChannel& channel, bool serial) {
       if (frame.endMarker) {
         // The controller has no such file (or gave up): nothing replaces the target.
         Cleanup();
-        return kDownloadEndMarker;
+        return kTransferNoSuchFile;
       }
       if (!sequence.Take(frame.number)) continue;
       auto data = frame.data();

@@ -15,18 +15,17 @@
 
 namespace cabrix {
 
-// Results of a file read besides the link failure codes.
+// The result of a file read that arrived whole; the others are failure codes.
 inline constexpr int kDownloadDone = 1;
-inline constexpr int kDownloadEndMarker = 7;
 
 class CDownloadLink : public CPlcLink {
  public:
   // `name` is the controller's file name, `path` the PC path (Windows form) of the file.
   CDownloadLink(std::string_view name, std::string_view path, COperationObserver& observer);
   ~CDownloadLink() override;
-  int Work() override { return 0; }
 
-  // Reads the file: kDownloadDone, kDownloadEndMarker, or the link failure code that ended it.
+  // Reads the file: kDownloadDone, or the code that ended it (kTransferNoSuchFile for the
+  // controller's end marker).
   // The data goes to a temporary file beside the target, which replaces the target only when the
   // whole file has arrived; on every failure it is removed and the target stays as it was.
   // Temporary files that earlier programs left in that folder are removed first. The observer

@@ -18,6 +18,7 @@ namespace cabrix {
 enum TransferCode : int {
   kTransferNameTooLong = 113,  // the name does not fit into the request frame
   kTransferPcFileIo = 114,     // reading or writing the PC file failed
+  kTransferNoSuchFile = 115,   // the controller answered a read with its end marker
 };
 
 // The serial time-outs of one kind of exchange, in milliseconds. A TCP receive of the same

@@ -134,20 +134,19 @@ void CUploadLink::Transfer(CByteChannel& channel, const std::string& path, const
   InitFrameExt(header);
   PlcFrame block;
   InitFrame(block);
-  m_fileLength = *length;
+  const std::uint64_t fileLength = *length;
   const std::vector<std::uint8_t> nameArea = BuildNameArea(name);
-  const UploadPlan plan = UploadPlan::For(m_fileLength, nameArea.size());
-  m_segmentCount = plan.segments;
-  TransferProgress progress{TransferKind::kWrite, m_name, plan.headerData, m_fileLength, 0,
+  const UploadPlan plan = UploadPlan::For(fileLength, nameArea.size());
+  TransferProgress progress{TransferKind::kWrite, m_name, plan.headerData, fileLength, 0,
                             plan.segments};
 
-  const std::uint64_t withHeader = 6 + nameArea.size() + m_fileLength;
+  const std::uint64_t withHeader = 6 + nameArea.size() + fileLength;
   header.set_length(static_cast<std::uint16_t>(plan.wholeInHeader ? withHeader : kMaxPayload));
   header.set_number(1);
   header.set_last(plan.wholeInHeader ? 1 : 0);
   const bool oneSegment = withHeader <= kSegmentSize;
   header.set_param1(static_cast<std::uint16_t>(kRequestWriteFile | (oneSegment ? 0 : 0x100)));
-  header.set_param2(static_cast<std::uint16_t>(oneSegment ? m_fileLength : kSegmentSize));
+  header.set_param2(static_cast<std::uint16_t>(oneSegment ? fileLength : kSegmentSize));
   header.set_param3(static_cast<std::uint16_t>(nameArea.size()));
   std::copy(nameArea.begin(), nameArea.end(), header.ext_payload().begin());
   ReadFileData(header.ext_payload().subspan(nameArea.size(), plan.headerData));

@@ -36,7 +36,6 @@ class CUploadLink : public CPlcLink {
  public:
   explicit CUploadLink(COperationObserver& observer);
   ~CUploadLink() override;
-  int Work() override { return 0; }
 
   // Writes one file (`path` in the PC's form; the controller gets the controller form of the name
   // after its last backslash or slash); raises a link failure code when the transfer fails, after
@@ -45,8 +44,6 @@ class CUploadLink : public CPlcLink {
   void UploadFile(const std::string& path);                                     // serial, m_port
   void UploadFile(const std::string& path, const platform::Ipv4Address& address);  // TCP
 
-  std::uint64_t m_segmentCount = 0;
-  std::uint64_t m_fileLength = 0;
   platform::SerialPort m_hPort;
   platform::TcpSocket m_socket;
   std::unique_ptr<platform::PcFile> m_file;

@@ -50,8 +50,16 @@ class Console {
   bool m_isConsole = false;
 };
 
+// A message for the operator on standard error: a Windows-1251 text (up to its first zero byte)
+// in the console's code page, ending in CR LF, after whatever standard output holds. At a
+// terminal that shows UTF-8 it is transcoded as standard output is. The one way the programs
+// write to standard error.
+void WriteErrorLine(std::string_view textCp1251);
+
 // A modal message with an OK button, titled with the program's name. The text is Windows-1251.
-// Returns once the operator has answered it (at once when nobody can answer).
+// Returns once the operator has answered it (at once when nobody can answer). On POSIX it is the
+// text's line on standard error (WriteErrorLine), waiting for Enter when standard input is a
+// terminal.
 void ShowMessageBox(std::string_view textCp1251);
 
 }  // namespace cabrix::platform

@@ -98,12 +98,16 @@ void Console::WriteAt(ConsolePos pos, std::string_view text) const {
   std::fflush(stdout);
 }
 
-// The box becomes its text on standard error, in the console's code page, ending the line.
-// Only an operator at a terminal can answer it, so only then does it wait for Enter.
-void ShowMessageBox(std::string_view textCp1251) {
+void WriteErrorLine(std::string_view textCp1251) {
   std::fflush(stdout);
   Put(stderr, ToTextStream(ConsoleTextOf(textCp1251)) + "\r\n", IsUtf8Terminal(STDERR_FILENO));
   std::fflush(stderr);
+}
+
+// The box becomes its line on standard error. Only an operator at a terminal can answer it, so
+// only then does it wait for Enter.
+void ShowMessageBox(std::string_view textCp1251) {
+  WriteErrorLine(textCp1251);
   if (::isatty(STDIN_FILENO) != 1) return;
   // Until Enter, the end of the input, or a stop request.
   for (;;) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "codepage/codepage.h"
 #include "platform/console.h"
 
 namespace cabrix::platform {
@@ -67,6 +68,14 @@ void Console::WriteAt(ConsolePos pos, std::string_view text) const {
   SetConsoleCursorPosition(h, COORD{pos.column, pos.row});
   DWORD written = 0;
   WriteConsoleA(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+// Standard error is the runtime's text stream too: the line feed goes out as CR LF.
+void WriteErrorLine(std::string_view textCp1251) {
+  std::fflush(stdout);
+  const std::string line = ConsoleTextOf(textCp1251) + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
 }
 
 void ShowMessageBox(std::string_view textCp1251) {

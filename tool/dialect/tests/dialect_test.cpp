@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "dialect/dialect.h"
+#include "link/link_error.h"
+#include "ops/exchange.h"
 
 namespace cabrix::dialect {
 namespace {
@@ -44,6 +46,28 @@ TEST(DialectCommandLine, RefusesWhatItCannotCarryOut) {
     std::string joined;
     for (const auto& a : args) joined += a + " ";
     EXPECT_FALSE(ParseCommandLine(args).has_value()) << joined;
+  }
+}
+
+TEST(DialectFileFailure, TheCodeThatEndedAFileDecidesTheRun) {
+  struct Row {
+    int code;
+    bool pcFileFailed;
+    FileFailure expected;
+  };
+  const Row rows[] = {
+      {kLinkSetStateFailed, false, FileFailure::kLinkFailed},  // a line that cannot be set up
+      {kTransferNoSuchFile, false, FileFailure::kNotDone},     // the controller's end marker
+      {kLinkCannotOpen, false, FileFailure::kLinkFailed},
+      {kLinkCannotOpen, true, FileFailure::kPcFileFailed},     // a serial read's PC file
+      {kLinkPcFileCreate, true, FileFailure::kPcFileFailed},
+      {kTransferPcFileIo, false, FileFailure::kPcFileFailed},
+      {kTransferNameTooLong, false, FileFailure::kNameTooLong},
+      {kLinkBadReply, false, FileFailure::kNotDone},
+      {kLinkStopped, false, FileFailure::kNotDone},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(FileFailureOf(row.code, row.pcFileFailed), row.expected) << LinkCodeText(row.code);
   }
 }
 

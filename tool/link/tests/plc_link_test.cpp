@@ -11,17 +11,8 @@ namespace {
 
 class CTestLink : public CPlcLink {
  public:
-  int Work() override { return 0; }
   platform::StopEvent& StopEventForTest() { return m_stopEvent; }
 };
-
-TEST(PlcLink, StopHasNoThreadToStop) {
-  CTestLink link;
-  EXPECT_EQ(link.Stop(true), -1);
-  EXPECT_EQ(link.Stop(false), -1);
-  EXPECT_FALSE(link.StopEventForTest().TryWait());
-  EXPECT_EQ(link.Work(), 0);
-}
 
 TEST(PlcLink, ASignalledStopEventFailsTheNextCallWithoutTouchingThePort) {
   CTestLink link;

@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <stdexcept>
@@ -39,6 +40,11 @@ constexpr int kTopPanelHeight = 28;
 constexpr int kDirectoryListWidth = 168;
 
 const QString kStopQuestion = QStringLiteral("Прервать %1 и закрыть окно?");
+const QString kCopyCancelled = QStringLiteral("Копирование отменено.");
+const QString kDeleteCancelled = QStringLiteral("Удаление отменено.");
+
+constexpr int kProgressRefreshMs = 500;
+
 
 // Each item of the controller list keeps the controller's own bytes of its name.
 constexpr int kPlcBytesRole = Qt::UserRole;
@@ -90,7 +96,11 @@ TForm1::TForm1(QWidget *parent) : QWidget(parent)
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Form1"));
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+    FClock.start();
     CreateControls();
+    FProgressTimer = new QTimer(this);
+    FProgressTimer->setInterval(kProgressRefreshMs);
+    connect(FProgressTimer, &QTimer::timeout, this, [this] { ShowProgress(); });
     setGeometry(kFormLeft, kFormTop, kFormWidth, kFormHeight);
     setMinimumSize(kFormWidth, kFormHeight);
     FormResize();
@@ -143,7 +153,7 @@ void TForm1::CreateControls()
     Button5 = NewButton("Button5", "Set", Panel5, 184, 2, 75, 21);
     ListBox1 = new QListWidget(Panel3);
     ListBox1->setObjectName(QStringLiteral("ListBox1"));
-    ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListBox1->setSelectionMode(QAbstractItemView::ExtendedSelection);
 
     // The PC side starts on the current drive and folder.
     for (const TDrive &drive : ListDrives())
@@ -233,6 +243,10 @@ void TForm1::FormCreate()
     FPlc = new TCabrix(this);
     FPlc->OnBeforeRun = [this](QObject *sender) { ShowWait(sender); };
     FPlc->OnAfterRun = [this](QObject *sender) { HideWait(sender); };
+    FPlc->OnProgress = [this](const TProgressReport &report) {
+        FProgress.Take(report, FClock.elapsed());
+        ShowProgress();
+    };
     FWaitText.clear();
     FPlc->SetLinkKind(0);
     FPlc->SetIP(Edit1->text());
@@ -329,14 +343,18 @@ QString TForm1::Relist()
 
 void TForm1::SetPlcItems(const TPlcNames &Names)
 {
-    const QList<QListWidgetItem *> selected = ListBox1->selectedItems();
-    const QByteArray kept = selected.isEmpty() ? QByteArray() : PlcItem(*selected.front()).Bytes;
+    QList<QByteArray> kept;
+    for (QListWidgetItem *item : ListBox1->selectedItems())
+        kept.append(PlcItem(*item).Bytes);
+    const QByteArray current = ListBox1->currentItem() != nullptr ? PlcItem(*ListBox1->currentItem()).Bytes
+                                                                   : QByteArray();
     ListBox1->clear();
     for (const TPlcName &name : Names) {
         auto *item = new QListWidgetItem(name.Text, ListBox1);
         item->setData(kPlcBytesRole, name.Bytes);
-        if (!kept.isEmpty() && name.Bytes == kept)
-            ListBox1->setCurrentItem(item);
+        if (!current.isEmpty() && name.Bytes == current)
+            ListBox1->setCurrentItem(item, QItemSelectionModel::NoUpdate);
+        item->setSelected(kept.contains(name.Bytes));
     }
 }
 
@@ -392,12 +410,13 @@ TSelection TForm1::Selection() const
     s.Side = ActiveSide();
     s.PlcListValid = FPlcListValid;
     s.Folder = QDir::toNativeSeparators(FileListBox1->Directory());
-    s.PcFile = FileListBox1->FileName();
-    const QList<QListWidgetItem *> selected = ListBox1->selectedItems();
-    if (!selected.isEmpty())
-        s.PlcFile = PlcItem(*selected.front());
-    for (int i = 0; i < ListBox1->count(); ++i)
-        s.Listed.append(PlcItem(*ListBox1->item(i)));
+    s.PcFiles = FileListBox1->FileNames();
+    for (int i = 0; i < ListBox1->count(); ++i) {
+        const QListWidgetItem &item = *ListBox1->item(i);
+        s.Listed.append(PlcItem(item));
+        if (item.isSelected())
+            s.PlcFiles.append(PlcItem(item));
+    }
     return s;
 }
 
@@ -429,12 +448,26 @@ void TForm1::Carry(const TPlan &Plan)
         ErrorBox(Plan.Refusal);
         return;
     }
-    for (const TQuestion &question : Plan.Questions) {
-        if (!Confirmed(question.Text, question.DefaultButton))
-            return;
+    const auto call = TActionPlanner::Decide(Plan, [](const TQuestion &question) {
+        return MessageDlg(question.Text, TMsgDlgType::mtConfirmation, question.DefaultButton, question.ToAll);
+    });
+    if (call)
+        RunCall(*call);
+}
+
+bool TForm1::CallTool(const TToolCall &Call)
+{
+    switch (Call.Kind) {
+    case TCallKind::PutFile:
+        return FPlc->PutFiles(Call.PcPaths);
+    case TCallKind::GetFile:
+        return FPlc->GetFiles(Call.PcPaths, Call.PlcNames);
+    case TCallKind::DelFile:
+        return FPlc->DelFiles(Call.PlcNames);
+    case TCallKind::None:
+        break;
     }
-    if (Plan.Call.Kind != TCallKind::None)
-        RunCall(Plan.Call);
+    return false;
 }
 
 void TForm1::RunCall(const TToolCall &Call)
@@ -442,25 +475,22 @@ void TForm1::RunCall(const TToolCall &Call)
     const TSide side = ActiveSide();
     FWaitText = Call.WaitText;
     FRunningCall = Call.Kind;
-    bool ok = false;
-    switch (Call.Kind) {
-    case TCallKind::PutFile:
-        ok = FPlc->PutFile(Call.PcPath);
-        break;
-    case TCallKind::GetFile:
-        ok = FPlc->GetFile(Call.PcPath, Call.PlcName);
-        break;
-    case TCallKind::DelFile:
-        ok = FPlc->DelFile(Call.PlcName);
-        break;
-    case TCallKind::None:
-        break;
+    FCancelPending = false;
+    // What is sent is measured in advance; what is read becomes known as it arrives.
+    QList<std::int64_t> sizes;
+    for (qsizetype i = 0; i < Call.Shown.size(); ++i) {
+        const QFileInfo file(Call.PcPaths.value(i));
+        sizes.append(Call.Kind == TCallKind::PutFile && file.isFile() ? file.size() : -1);
     }
+    FProgress.Begin(Call.Shown, sizes, FClock.elapsed());
+    const bool ok = CallTool(Call);
+    const bool cancelled = FCancelPending && FPlc->Stopped();
     FRunningCall = TCallKind::None;
+    FCancelPending = false;
     FWaitText.clear();
     if (FClosePending)
         return;
-    const QString error = ok ? QString() : FPlc->LastError;
+    const QString error = ok || cancelled ? QString() : FPlc->LastError;
     if (Call.Kind == TCallKind::GetFile)
         FileListBox1->Update();
     // Whatever the outcome, the controller list then shows what the controller holds.
@@ -472,10 +502,28 @@ void TForm1::RunCall(const TToolCall &Call)
         FileListBox1->setFocus();
     else if (side == TSide::Plc)
         ListBox1->setFocus();
+    if (cancelled)
+        NoticeBox(Call.Kind == TCallKind::DelFile ? kDeleteCancelled : kCopyCancelled);
     if (!error.isEmpty())
         ErrorBox(error);
     if (!listError.isEmpty() && listError != error)
         ErrorBox(listError);
+}
+
+void TForm1::ShowProgress()
+{
+    if (Form3 != nullptr && Form3->isVisible())
+        Form3->ShowProgress(FProgress, FClock.elapsed(), FRunningCall == TCallKind::DelFile);
+}
+
+void TForm1::CancelRun()
+{
+    if (FPlc == nullptr || !FPlc->Running() || FRunningCall == TCallKind::None || FCancelPending)
+        return;
+    FCancelPending = true;
+    if (Form3 != nullptr)
+        Form3->ShowStopping();
+    FPlc->RequestStop();
 }
 
 void TForm1::closeEvent(QCloseEvent *event)
@@ -511,13 +559,17 @@ void TForm1::ShowWait(QObject *)
 {
     if (FWaitText.isEmpty() || Form3 == nullptr)
         return;
-    Form3->Label1->setText(FWaitText);
+    Form3->Start(FWaitText);
+    Form3->OnCancel = [this] { CancelRun(); };
     setEnabled(false);
     Form3->show();
+    ShowProgress();
+    FProgressTimer->start();
 }
 
 void TForm1::HideWait(QObject *)
 {
+    FProgressTimer->stop();
     if (Form3 != nullptr && Form3->isVisible()) {
         Form3->hide();
         setEnabled(true);

@@ -4,8 +4,10 @@
 
 #include "action_plan.h"
 #include "plc_names.h"
+#include "progress.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QLocale>
 #include <QString>
 #include <QStringList>
@@ -19,6 +21,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QTimer;
 class TCabrix;
 class TDirectoryListBox;
 class TFileListBox;
@@ -92,6 +95,9 @@ private:
     // Shows the plan's notice or refusal, or asks its questions and makes its call.
     void Carry(const TPlan &Plan);
     void RunCall(const TToolCall &Call);
+    bool CallTool(const TToolCall &Call);
+    void ShowProgress();
+    void CancelRun();
     // Lists the controller into ListBox1; the listing's error text, empty when it succeeded.
     QString Relist();
     void SetPlcItems(const TPlcNames &Names);
@@ -104,6 +110,10 @@ private:
     bool FShownOnce = false;
     TCallKind FRunningCall = TCallKind::None; // the copy or delete under way
     bool FClosePending = false; // the operator closed the window during a run
+    bool FCancelPending = false; // the operator pressed Cancel during the run
+    TTransferProgress FProgress;
+    QElapsedTimer FClock;
+    QTimer *FProgressTimer = nullptr; // keeps the rate and time left current between reports
 };
 
 extern TForm1 *Form1;

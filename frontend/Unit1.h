@@ -49,6 +49,7 @@ public:
     QComboBox *ComboBox2;
     QPushButton *Button5; // Set
     QListWidget *ListBox1;
+    QWidget *Splitter1;   // the handle between the two halves
 
     // The buttons' handlers do nothing while a console program runs (a listing or an information
     // query leaves the window enabled): one run at a time.
@@ -73,6 +74,10 @@ public:
     bool PlcSideActive() const { return FPlcSideActive; }
     const QString &WaitText() const { return FWaitText; }
     TCabrix *Plc() const { return FPlc; }
+    // The PC half's share of the width as the operator has dragged it; below 0 while it is the
+    // even half.
+    double Split() const { return FSplit; }
+    void SetSplit(double Share);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -84,7 +89,14 @@ protected:
 
 private:
     void CreateControls();
+    void CreateShortcuts();
     void AlignControls();
+    // The link, window size and split of the last run, applied before the first listing.
+    void RestoreSettings();
+    void SaveLink() const;
+    // Gives the tool wrapper the link chosen in the link bar.
+    void ApplyLink();
+    void SaveWindow() const;
     bool TcpChosen() const;
     QString ChosenDriveRoot() const;
     // Writes the drive's free-space text; false when the drive cannot be read.
@@ -114,6 +126,7 @@ private:
     TTransferProgress FProgress;
     QElapsedTimer FClock;
     QTimer *FProgressTimer = nullptr; // keeps the rate and time left current between reports
+    double FSplit = -1;
 };
 
 extern TForm1 *Form1;

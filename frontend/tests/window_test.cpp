@@ -699,6 +699,118 @@ TEST_F(WindowTest, SeveralSelectedFilesAreCopiedAndDeletedInOneRun)
     EXPECT_EQ(Items(form.ListBox1), QStringList{"c.txt"});
 }
 
+// Each key does what its button does, where the operator is; the buttons' tool tips name them.
+TEST_F(WindowTest, EachShortcutTriggersItsAction)
+{
+    PlcFile("a.txt");
+    PcFile("p.txt");
+    QDir(pc).mkdir("sub");
+    TForm1 &form = Open();
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    auto lastBox = [&] { return boxes.empty() ? QString() : boxes.back().text; };
+    auto lastCall = [&] { return Calls().back(); };
+    auto folder = [&] { return form.FileListBox1->Directory(); };
+    const QString copyPc = "Копировать файла \"" + pc + "/p.txt\" в контроллер?";
+    struct Case {
+        const char *what;
+        QWidget *focus;
+        QKeyCombination key;
+        QPushButton *button; // whose tool tip names the key
+        std::function<QString()> effect;
+        QString expected;
+    };
+    const Case cases[] = {
+        {"F5 copies", form.FileListBox1, Qt::Key_F5, form.Button2, lastBox, copyPc},
+        {"Delete deletes on the controller", form.ListBox1, Qt::Key_Delete, form.Button1, lastBox,
+         "Удалить файла \"a.txt\"?"},
+        {"F8 likewise", form.ListBox1, Qt::Key_F8, form.Button1, lastBox, "Удалить файла \"a.txt\"?"},
+        {"Delete on the PC deletes nothing", form.FileListBox1, Qt::Key_Delete, nullptr, lastBox, ""},
+        {"Ctrl+R lists", form.FileListBox1, Qt::CTRL | Qt::Key_R, form.Button3, lastCall, "/TCP192.168..|/dir"},
+        {"F2 lists", form.ListBox1, Qt::Key_F2, form.Button3, lastCall, "/TCP192.168..|/dir"},
+        {"Ctrl+I shows the information", form.ListBox1, Qt::CTRL | Qt::Key_I, form.Button4,
+         [&] { return modalShown.empty() ? QString() : modalShown.back(); }, "Form2"},
+        {"Enter in the address sets", form.Edit1, Qt::Key_Enter, form.Button5, lastCall, "/TCP127.0.0.8|/dir"},
+        {"Enter opens a folder", form.DirectoryListBox1, Qt::Key_Return, nullptr, folder, pc + "/sub"},
+        {"Backspace goes up", form.FileListBox1, Qt::Key_Backspace, nullptr, folder, pc},
+    };
+    form.Edit1->setText("127.0.0.8");
+    for (const Case &c : cases) {
+        boxes.clear();
+        modalShown.clear();
+        QFile::remove(tools + "/calls.log");
+        Put(tools + "/calls.log", "none\n"); // a line that no run writes
+        c.focus->setFocus();
+        Select(form.ListBox1, "a.txt");
+        if (folder() == pc) // Backspace starts in the folder the case before opened
+            Select(form.FileListBox1, "p.txt");
+        if (c.focus == form.DirectoryListBox1) {
+            for (int i = 0; i < form.DirectoryListBox1->count(); ++i) {
+                if (form.DirectoryListBox1->item(i)->text().trimmed() == "sub")
+                    form.DirectoryListBox1->setCurrentRow(i);
+            }
+        }
+        QTest::keyClick(c.focus, c.key.key(), c.key.keyboardModifiers());
+        EXPECT_EQ(c.effect(), c.expected) << c.what;
+        if (c.button != nullptr) {
+            EXPECT_TRUE(c.button->toolTip().contains(QKeySequence(c.key).toString())) << c.what;
+        }
+    }
+}
+
+// The link, the window's size and the split are remembered: the next start lists the
+// remembered controller.
+TEST_F(WindowTest, SettingsSurviveARestart)
+{
+    struct Case {
+        int kind;
+        QString text;
+        QString firstCall;
+    };
+    const Case cases[] = {{1, "COM3", "/COM3|/dir"}, {0, "127.0.0.9", "/TCP127.0.0.9|/dir"}};
+    for (const Case &c : cases) {
+        TForm1 &form = Open();
+        form.show();
+        form.ComboBox1->setCurrentIndex(c.kind);
+        (c.kind == 0 ? form.Edit1->setText(c.text) : form.ComboBox2->setEditText(c.text));
+        form.Button5->click();
+        form.resize(900, 600);
+        form.SetSplit(0.4);
+        form.close();
+        DeleteForms();
+        QFile::remove(tools + "/calls.log");
+
+        TForm1 &again = Open();
+        EXPECT_EQ(Calls().front(), c.firstCall);
+        EXPECT_EQ(again.ComboBox1->currentIndex(), c.kind);
+        EXPECT_EQ(c.kind == 0 ? again.Edit1->text() : again.ComboBox2->currentText(), c.text);
+        EXPECT_EQ(again.ComboBox2->isHidden(), c.kind == 0);
+        EXPECT_EQ(again.size(), QSize(900, 600));
+        EXPECT_EQ(again.Panel2->width(), 360);
+        again.close();
+        DeleteForms();
+    }
+}
+
+// A screen reader can name every control, and tell the two file lists apart.
+TEST_F(WindowTest, EveryControlHasAnAccessibleNameOfItsOwn)
+{
+    Open();
+    for (QWidget *window : std::initializer_list<QWidget *>{Form1, Form2, Form3}) {
+        QStringList names;
+        for (QWidget *w : window->findChildren<QWidget *>()) {
+            const QString object = w->objectName();
+            if (object.isEmpty() || object.startsWith("qt_") || object.startsWith("Panel"))
+                continue;
+            EXPECT_FALSE(w->accessibleName().isEmpty()) << object.toStdString();
+            names.append(w->accessibleName());
+        }
+        EXPECT_EQ(QSet<QString>(names.begin(), names.end()).size(), names.size()) << names.join(", ").toStdString();
+    }
+    EXPECT_NE(Form1->ListBox1->accessibleName(), Form1->FileListBox1->accessibleName());
+}
+
 TEST_F(WindowTest, ThePcListAndTheFreeSpaceFollowTheShownFolder)
 {
     PcFile("p.txt");

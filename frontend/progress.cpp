@@ -123,7 +123,8 @@ void TTransferProgress::Take(const TProgressReport &Report, std::int64_t NowMs)
 
 QString TTransferProgress::FileName() const
 {
-    return FFile >= 1 && FFile <= FNames.size() ? FNames[FFile - 1] : QString();
+    const int file = FileShown();
+    return file >= 1 && file <= FNames.size() ? FNames[file - 1] : QString();
 }
 
 std::int64_t TTransferProgress::TotalDone() const
@@ -215,7 +216,7 @@ QString FiguresText(const TTransferProgress &Progress, std::int64_t NowMs, const
 QString FileLineText(const TTransferProgress &Progress)
 {
     const QString name = Progress.FileName();
-    if (Progress.FileCount() <= 1 || Progress.FileNumber() == 0)
+    if (Progress.FileCount() <= 1)
         return name;
-    return QStringLiteral("Файл %1 из %2: %3").arg(Progress.FileNumber()).arg(Progress.FileCount()).arg(name);
+    return QStringLiteral("Файл %1 из %2: %3").arg(Progress.FileShown()).arg(Progress.FileCount()).arg(name);
 }

@@ -49,6 +49,9 @@ public:
     void Take(const TProgressReport &Report, std::int64_t NowMs);
 
     int FileNumber() const { return FFile; } // 0 until the first file starts
+    // The file the box names: the one under way, the first before any report (the programs take
+    // the files in order).
+    int FileShown() const { return FFile > 0 ? FFile : (FNames.isEmpty() ? 0 : 1); }
     int FileCount() const { return static_cast<int>(FNames.size()); }
     int FilesEnded() const { return static_cast<int>(FEnded.count(true)); }
     QString FileName() const;

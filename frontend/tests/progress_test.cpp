@@ -70,6 +70,7 @@ TEST(TransferProgress, TotalsRateAndTimeLeftFromTheReports)
     TTransferProgress p;
     p.Begin({"a.bin", "b.bin"}, {1000, 3000}, 0);
     EXPECT_EQ(FiguresText(p, 0, c), "");
+    EXPECT_EQ(FileLineText(p), "Файл 1 из 2: a.bin"); // before any report: the first file
     p.Take(Start(1, 2, 1000), 0);
     p.Take(Bytes(1, 500, 1), 500);
     EXPECT_EQ(FileLineText(p), "Файл 1 из 2: a.bin");

@@ -16,31 +16,15 @@
 #include <utility>
 #include <vector>
 
+#include "platform/unique_fd.h"
+
 namespace bench {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : m_fd(fd) {}
-  Fd(Fd&& o) noexcept : m_fd(std::exchange(o.m_fd, -1)) {}
-  Fd& operator=(Fd&& o) noexcept {
-    if (this != &o) {
-      if (m_fd >= 0) ::close(m_fd);
-      m_fd = std::exchange(o.m_fd, -1);
-    }
-    return *this;
-  }
-  ~Fd() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  int Get() const { return m_fd; }
-
- private:
-  int m_fd;
-};
+using Fd = cabrix::platform::UniqueFd;
 
 void NoDelay(int fd) {
   const int one = 1;

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "fuzz_channel.h"
-#include "link/frame.h"
+#include "wire/frame.h"
 #include "link/receive_frame.h"
 
 namespace {

@@ -15,7 +15,7 @@
 
 #include "exchange.h"
 #include "fuzz_stream.h"
-#include "link/frame.h"
+#include "wire/frame.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "fuzz_stream.h"
-#include "link/frame.h"
+#include "wire/frame.h"
 #include "unit_io.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

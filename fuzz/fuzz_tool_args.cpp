@@ -7,11 +7,10 @@
 #include <string_view>
 #include <vector>
 
+#include "cmdline/switches.h"
+#include "codepage/codepage.h"
 #include "driver/tool_job.h"
 #include "fuzz_input.h"
-#include "link/tcp_arg.h"
-#include "text/console_text.h"
-#include "text/scan.h"
 
 namespace {
 

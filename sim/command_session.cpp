@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "link/bytes.h"
-#include "link/frame.h"
+#include "wire/bytes.h"
+#include "wire/frame.h"
 #include "sessions.h"
 
 namespace plcsim {

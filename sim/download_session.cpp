@@ -5,15 +5,15 @@
 // new go-ahead. A file that is not in the store is answered with an end marker.
 #include <string>
 
-#include "link/bytes.h"
-#include "link/frame.h"
+#include "wire/bytes.h"
+#include "wire/frame.h"
 #include "sessions.h"
 
 namespace plcsim {
 
 namespace {
 
-constexpr std::size_t kSegmentBytes = 4500;
+constexpr std::size_t kSegmentBytes = cabrix::kSegmentSize;
 constexpr std::size_t kSegmentHeaderSize = 6;
 
 // The name from a read request: byte 10 the name-area length A, the name area at 12.

@@ -1,6 +1,6 @@
 #include "exchange.h"
 
-#include "link/frame.h"
+#include "wire/frame.h"
 #include "sessions.h"
 
 namespace plcsim {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "link/frame.h"
+#include "wire/frame.h"
 
 namespace plcsim {
 

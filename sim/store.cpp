@@ -14,11 +14,6 @@
 
 namespace plcsim {
 
-void UniqueFd::Reset(int fd) {
-  if (m_fd >= 0) ::close(m_fd);
-  m_fd = fd;
-}
-
 NameCheck CheckName(std::string_view name) {
   if (name.empty()) return NameCheck::kEmpty;
   if (name.size() > kMaxStoreName) return NameCheck::kTooLong;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "link/frame.h"
+#include "wire/frame.h"
 
 namespace plcsim {
 

@@ -11,15 +11,15 @@
 // that segment.
 #include <string>
 
-#include "link/bytes.h"
-#include "link/frame.h"
+#include "wire/bytes.h"
+#include "wire/frame.h"
 #include "sessions.h"
 
 namespace plcsim {
 
 namespace {
 
-constexpr std::size_t kSegmentBytes = 4500;
+constexpr std::size_t kSegmentBytes = cabrix::kSegmentSize;
 constexpr std::size_t kSegmentHeaderSize = 4;  // 30 01 and the u16 byte count
 
 struct Header {

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "exchange.h"
-#include "link/frame.h"
+#include "wire/frame.h"
 #include "link/link_error.h"
 #include "pc_channels.h"
 #include "pc_client.h"

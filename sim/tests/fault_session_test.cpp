@@ -3,8 +3,8 @@
 #include <functional>
 #include <thread>
 
-#include "link/bytes.h"
-#include "link/frame.h"
+#include "wire/bytes.h"
+#include "wire/frame.h"
 #include "session_fixture.h"
 #include "support/temp_dir.h"
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <vector>
 
-#include "link/frame.h"
+#include "wire/frame.h"
 #include "link/link_error.h"
 #include "link/receive_frame.h"
 
@@ -14,11 +14,10 @@ using namespace cabrix;
 
 namespace {
 
-constexpr std::size_t kSegment = 4500;
+constexpr std::size_t kSegment = kSegmentSize;
 const std::array<std::uint8_t, 6> kEndOfData = {0x55, 0x55, 0x0A, 0x00, 0x00, 0x00};
 const std::array<std::uint8_t, 6> kPoll = {0x55, 0x55, 0x0A, 0x00, 0x01, 0x00};
-const std::array<std::uint8_t, 9> kNextSegment = {0xAA, 0xAA, 0x01, 0x00, 0x01,
-                                                  0x00, 0x89, 0x01, 0x32};
+const std::array<std::uint8_t, 9> kNextSegment = BuildNextSegmentRequest();
 
 std::size_t ReadExactly(CByteChannel& ch, std::span<std::uint8_t> buf) {
   const std::size_t n = ch.Read(buf);

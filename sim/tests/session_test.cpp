@@ -2,7 +2,7 @@
 #include <filesystem>
 #include <iterator>
 
-#include "link/bytes.h"
+#include "wire/bytes.h"
 #include "sessions.h"
 #include "session_fixture.h"
 #include "support/temp_dir.h"

@@ -15,6 +15,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/unique_fd.h"
+
 extern char** environ;
 
 namespace cabrix::test {
@@ -29,29 +31,7 @@ using namespace std::chrono_literals;
 constexpr auto kDrainAfterExit = 2s;
 constexpr auto kReapAfterKill = 5s;
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : m_fd(fd) {}
-  ~Fd() { Reset(); }
-  Fd(Fd&& o) noexcept : m_fd(std::exchange(o.m_fd, -1)) {}
-  Fd& operator=(Fd&& o) noexcept {
-    if (this != &o) {
-      Reset();
-      m_fd = std::exchange(o.m_fd, -1);
-    }
-    return *this;
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int Get() const { return m_fd; }
-  void Reset() {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = -1;
-  }
-
- private:
-  int m_fd;
-};
+using Fd = platform::UniqueFd;
 
 std::pair<Fd, Fd> MakePipe() {
   int fds[2];

@@ -1,27 +1,24 @@
 #include "dialect/dialect.h"
 
+#include <cstdio>
 #include <memory>
 #include <string_view>
 
+#include "cmdline/switches.h"
+#include "codepage/codepage.h"
 #include "link/link_error.h"
-#include "link/tcp_arg.h"
 #include "ops/command_link.h"
 #include "ops/download_link.h"
 #include "ops/exchange.h"
 #include "ops/upload_link.h"
+#include "operator/console_operator.h"
 #include "platform/console.h"
 #include "platform/stop_request.h"
-#include "text/console_text.h"
 #include "text/pc_name.h"
-#include "text/scan.h"
 
 namespace cabrix::dialect {
 
 namespace {
-
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
 
 // The link failed: no answer, no port or connection, or a call on it failed (writing, setting
 // the line up).
@@ -38,14 +35,33 @@ bool IsLinkFailure(int code) {
   }
 }
 
+// Nobody sits at this program's console: it draws no figures, and a condition that would wait
+// for an answer becomes a line on standard error, which the front end captures, and the run goes
+// on. Its lines on standard output are the console tool's.
+class CHiddenOperator : public CConsoleOperator {
+ public:
+  CHiddenOperator() : CConsoleOperator(platform::Console::None()) {}
+
+  void Message(MessageKind kind, std::string_view textCp1251) override {
+    if (kind != MessageKind::kAlert) {
+      CConsoleOperator::Message(kind, textCp1251);
+      return;
+    }
+    std::string line = ConsoleTextOf(textCp1251);
+    line.push_back('\n');
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+  }
+};
+
 int OneOrSeveral(int failures, int one, int several) {
   if (failures == 0) return kDone;
   return failures == 1 ? one : several;
 }
 
 // One command exchange over the job's link; the reply text when it completed.
-std::optional<std::string> Command(const Job& job, std::string_view text) {
-  auto link = std::make_unique<CCommandLink>();
+std::optional<std::string> Command(const Job& job, COperationObserver& op, std::string_view text) {
+  auto link = std::make_unique<CCommandLink>(op);
   link->m_port = job.comPort;
   if (!link->BuildCommandFrame(text)) return std::nullopt;
   const bool ok = job.tcp ? link->RunTcp(*job.tcp) : link->RunSerial();
@@ -83,23 +99,23 @@ void PrintLines(const std::vector<std::string>& lines) {
   platform::WriteRawOutput(out);
 }
 
-int Query(const Job& job, std::string_view command, bool namesOnly) {
-  const auto text = Command(job, command);
+int Query(const Job& job, COperationObserver& op, std::string_view command, bool namesOnly) {
+  const auto text = Command(job, op, command);
   if (!text) return kLinkFailed;
   PrintLines(namesOnly ? ListedNames(*text) : ReplyLines(*text));
   return kDone;
 }
 
-int Delete(const Job& job) {
+int Delete(const Job& job, COperationObserver& op) {
   for (const std::string& name : job.names) {
     if (name.size() + 11 > kMaxCommandText) return kNameTooLong;
   }
   for (const std::string& name : job.names) {
-    if (platform::StopRequested() || !Command(job, "filedelete " + name)) return kLinkFailed;
+    if (platform::StopRequested() || !Command(job, op, "filedelete " + name)) return kLinkFailed;
   }
   if (platform::StopRequested()) return kLinkFailed;
   // The controller's answer to a delete says nothing reliable; its listing does.
-  const auto listing = Command(job, "filedir");
+  const auto listing = Command(job, op, "filedir");
   if (!listing) return kLinkFailed;
   for (const std::string& listed : ListedNames(*listing)) {
     for (const std::string& name : job.names) {
@@ -116,7 +132,7 @@ bool NamesAFileInTheFolder(std::string_view name) {
          name.find_first_of("/\\:") == std::string_view::npos;
 }
 
-int Get(const Job& job) {
+int Get(const Job& job, COperationObserver& op) {
   for (const std::string& name : job.names) {
     if (!NamesAFileInTheFolder(name)) return kPcFileFailed;
   }
@@ -125,7 +141,7 @@ int Get(const Job& job) {
   bool nameTooLong = false;
   for (const std::string& name : job.names) {
     if (platform::StopRequested()) return kLinkFailed;
-    auto link = std::make_unique<CDownloadLink>(name, job.folder + PcFormOf(name));
+    auto link = std::make_unique<CDownloadLink>(name, job.folder + PcFormOf(name), op);
     link->m_port = job.comPort;
     const int result = job.tcp ? link->DownloadFile(*job.tcp) : link->DownloadFile();
     if (result == kDownloadDone) continue;
@@ -145,13 +161,13 @@ int Get(const Job& job) {
   return OneOrSeveral(failures, kReadFailedOne, kReadFailedSeveral);
 }
 
-int Put(const Job& job) {
+int Put(const Job& job, COperationObserver& op) {
   int failures = 0;
   bool pcFileFailed = false;
   bool nameTooLong = false;
   for (const std::string& name : job.names) {
     if (platform::StopRequested()) return kLinkFailed;
-    auto link = std::make_unique<CUploadLink>();
+    auto link = std::make_unique<CUploadLink>(op);
     link->m_port = job.comPort;
     try {
       if (job.tcp) {
@@ -183,30 +199,29 @@ std::optional<Job> ParseCommandLine(const std::vector<std::string>& args) {
   std::size_t i = 0;
   for (; i < args.size() && job.action == Action::kNone; ++i) {
     const std::string& arg = args[i];
-    if (StartsWith(arg, "/TCP")) {
-      job.tcp = ParseTcpArg(arg);
-      if (!job.tcp) return std::nullopt;
-      ++links;
-    } else if (StartsWith(arg, "/COM")) {
-      std::size_t pos = 4;
-      const auto port = ScanDecimal(arg, pos);
-      if (!port || *port <= 0) return std::nullopt;
-      job.comPort = *port;
-      ++links;
-    } else if (StartsWith(arg, "/FLDR")) {
-      job.folder = FolderOfSwitch(arg);
-    } else if (arg == "/dir") {
-      job.action = Action::kDir;
-    } else if (arg == "/info") {
-      job.action = Action::kInfo;
-    } else if (arg == "/del") {
-      job.action = Action::kDelete;
-    } else if (arg == "/get") {
-      job.action = Action::kGet;
-    } else if (arg == "/up") {
-      job.action = Action::kPut;
-    } else {
-      return std::nullopt;
+    switch (SwitchOf(arg)) {
+      case Switch::kTcp:
+        job.tcp = ParseTcpArg(arg);
+        if (!job.tcp) return std::nullopt;
+        ++links;
+        break;
+      case Switch::kCom: {
+        const auto port = ComPortOfSwitch(arg);
+        if (!port || *port <= 0) return std::nullopt;
+        job.comPort = *port;
+        ++links;
+        break;
+      }
+      case Switch::kFolder: job.folder = FolderOfSwitch(arg); break;
+      case Switch::kDir: job.action = Action::kDir; break;
+      case Switch::kInfo: job.action = Action::kInfo; break;
+      case Switch::kDel: job.action = Action::kDelete; break;
+      case Switch::kGet: job.action = Action::kGet; break;
+      case Switch::kUp: job.action = Action::kPut; break;
+      // The console tool's own switches, and names before an action, are unknown here.
+      case Switch::kInf:
+      case Switch::kDn:
+      case Switch::kName: return std::nullopt;
     }
   }
   job.names.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
@@ -225,16 +240,14 @@ std::optional<Job> ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 int Run(const Job& job) {
-  // Nobody sits at this program's console: conditions that would wait for an answer are
-  // written to standard error, which the front end captures.
-  SetOperatorMessages(OperatorMessages::kStandardError);
+  CHiddenOperator op;
   try {
     switch (job.action) {
-      case Action::kDir: return Query(job, "filedir", true);
-      case Action::kInfo: return Query(job, "PLCInfo", false);
-      case Action::kDelete: return Delete(job);
-      case Action::kGet: return Get(job);
-      case Action::kPut: return Put(job);
+      case Action::kDir: return Query(job, op, "filedir", true);
+      case Action::kInfo: return Query(job, op, "PLCInfo", false);
+      case Action::kDelete: return Delete(job, op);
+      case Action::kGet: return Get(job, op);
+      case Action::kPut: return Put(job, op);
       case Action::kNone: break;
     }
   } catch (const CLinkError&) {

@@ -19,7 +19,7 @@ constexpr std::string_view kDeleteCommand = "filedelete ";
 
 bool CToolJob::RunQuery(std::string_view command, bool emptyTcpArgOnFailure) {
   EndRunIfStopped();
-  auto link = std::make_unique<CCommandLink>();
+  auto link = std::make_unique<CCommandLink>(m_operator);
   link->m_port = m_comPort;
   link->BuildCommandFrame(command);
   bool ok = false;
@@ -56,16 +56,16 @@ int CToolJob::RunDelete() {
   bool allDeleted = true;
   for (const std::string& entry : m_files) {
     EndRunIfStopped();
-    const auto name = ControllerNameOrRefusal(entry);
+    const auto name = ControllerNameOrRefusal(entry, m_operator);
     if (!name) {
       allDeleted = false;
       continue;
     }
-    auto link = std::make_unique<CCommandLink>();
+    auto link = std::make_unique<CCommandLink>(m_operator);
     link->m_port = m_comPort;
     const std::string command = std::string(kDeleteCommand) + *name;
     if (!link->BuildCommandFrame(command)) {
-      PrintText(msg::kNameTooLong.str() + *name + "\n");
+      RefuseLongName(*name, m_operator);
       allDeleted = false;
       continue;
     }

@@ -32,11 +32,11 @@ class CSkippedFiles {
 // The read of one list entry: the controller is asked for the entry's controller form (as
 // typed, a folder part included), and the file lands in `folder` under that name's PC form.
 // Null when the entry has no controller form (the operator has been told).
-std::unique_ptr<CDownloadLink> DownloadLinkFor(const std::string& folder,
-                                               const std::string& entry) {
-  const auto name = ControllerNameOrRefusal(entry);
+std::unique_ptr<CDownloadLink> DownloadLinkFor(const std::string& folder, const std::string& entry,
+                                               COperationObserver& observer) {
+  const auto name = ControllerNameOrRefusal(entry, observer);
   if (!name) return nullptr;
-  return std::make_unique<CDownloadLink>(*name, folder + PcFormOf(*name));
+  return std::make_unique<CDownloadLink>(*name, folder + PcFormOf(*name), observer);
 }
 
 }  // namespace
@@ -50,7 +50,7 @@ int CToolJob::UploadListSerial() {
   CSkippedFiles skipped;
   for (std::size_t k = 1; k <= m_files.size(); ++k) {
     EndRunIfStopped();
-    auto link = std::make_unique<CUploadLink>();
+    auto link = std::make_unique<CUploadLink>(m_operator);
     link->m_port = m_comPort;
     try {
       link->UploadFile(m_folder + m_files[k - 1]);
@@ -68,7 +68,7 @@ int CToolJob::UploadListTcp(const platform::Ipv4Address& address) {
   CSkippedFiles skipped;
   for (std::size_t k = 1; k <= m_files.size(); ++k) {
     EndRunIfStopped();
-    auto link = std::make_unique<CUploadLink>();
+    auto link = std::make_unique<CUploadLink>(m_operator);
     try {
       link->UploadFile(m_folder + m_files[k - 1], address);
     } catch (const CLinkError& error) {
@@ -91,7 +91,7 @@ int CToolJob::RunDownload() {
 int CToolJob::DownloadListSerial() {
   for (std::size_t k = 1; k <= m_files.size(); ++k) {
     EndRunIfStopped();
-    auto link = DownloadLinkFor(m_folder, m_files[k - 1]);
+    auto link = DownloadLinkFor(m_folder, m_files[k - 1], m_operator);
     int result = kTransferNameTooLong;
     if (link) {
       link->m_port = m_comPort;
@@ -108,7 +108,7 @@ int CToolJob::DownloadListTcp(const platform::Ipv4Address& address) {
   CSkippedFiles skipped;
   for (std::size_t k = 1; k <= m_files.size(); ++k) {
     EndRunIfStopped();
-    auto link = DownloadLinkFor(m_folder, m_files[k - 1]);
+    auto link = DownloadLinkFor(m_folder, m_files[k - 1], m_operator);
     const int result = link ? link->DownloadFile(address) : kTransferNameTooLong;
     link.reset();
     if (IsLinkFailure(result)) return kStatusLinkFailed;

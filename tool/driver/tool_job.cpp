@@ -1,22 +1,13 @@
 #include "driver/tool_job.h"
 
+#include "cmdline/switches.h"
 #include "link/link_error.h"
-#include "link/tcp_arg.h"
 #include "platform/console.h"
 #include "platform/stop_request.h"
 #include "text/console_text.h"
 #include "text/messages.h"
-#include "text/scan.h"
 
 namespace cabrix {
-
-namespace {
-
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
-
-}  // namespace
 
 void EndRunIfStopped() {
   if (platform::StopRequested()) throw CRunEnd{kStatusLinkFailed};
@@ -31,8 +22,7 @@ void CToolJob::AddFile(std::string_view arg) { m_files.emplace_back(arg); }
 void CToolJob::SetTcpArg(std::string_view arg) { m_tcpArg = std::string(arg); }
 
 void CToolJob::ParseComArg(std::string_view arg) {
-  std::size_t pos = 4;  // after "/COM"
-  const auto number = ScanDecimal(arg, pos);
+  const auto number = ComPortOfSwitch(arg);
   if (!number) {
     PrintText(msg::kBadComPort.view());
     throw CRunEnd{kStatusBadCommandLine};
@@ -85,24 +75,19 @@ platform::Ipv4Address CToolJob::TcpAddress() const {
 
 void ReadArguments(CToolJob& job, const std::vector<std::string>& args) {
   for (const std::string& arg : args) {
-    if (arg == "/dir") {
-      job.m_dir = true;
-    } else if (arg == "/inf") {
-      job.m_info = true;
-    } else if (arg == "/del") {
-      job.m_action = ACTION_DELETE;
-    } else if (arg == "/up") {
-      job.m_action = ACTION_UPLOAD;
-    } else if (arg == "/dn") {
-      job.m_action = ACTION_DOWNLOAD;
-    } else if (StartsWith(arg, "/TCP")) {
-      job.SetTcpArg(arg);
-    } else if (StartsWith(arg, "/COM")) {
-      job.ParseComArg(arg);
-    } else if (StartsWith(arg, "/FLDR")) {
-      job.ParseFolderArg(arg);
-    } else {
-      job.AddFile(arg);
+    switch (SwitchOf(arg)) {
+      case Switch::kDir: job.m_dir = true; break;
+      case Switch::kInf: job.m_info = true; break;
+      case Switch::kDel: job.m_action = ACTION_DELETE; break;
+      case Switch::kUp: job.m_action = ACTION_UPLOAD; break;
+      case Switch::kDn: job.m_action = ACTION_DOWNLOAD; break;
+      case Switch::kTcp: job.SetTcpArg(arg); break;
+      case Switch::kCom: job.ParseComArg(arg); break;
+      case Switch::kFolder: job.ParseFolderArg(arg); break;
+      // The front end's switches are names to this tool, like any other argument.
+      case Switch::kInfo:
+      case Switch::kGet:
+      case Switch::kName: job.AddFile(arg); break;
     }
   }
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "operator/console_operator.h"
 #include "platform/tcp_socket.h"
 
 namespace cabrix {
@@ -64,6 +65,8 @@ class CToolJob {
   std::int32_t m_action = ACTION_NONE;
   bool m_dir = false;
   bool m_info = false;
+  // The operator at the console watches every operation of the run.
+  CConsoleOperator m_operator;
 
  private:
   // The controller address of m_tcpArg; raises CLinkError(0) when it has fewer than four numbers.

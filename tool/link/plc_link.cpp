@@ -7,7 +7,7 @@
 
 namespace cabrix {
 
-CPlcLink::CPlcLink() : m_hConsole(platform::Console::StandardOutput()) {
+CPlcLink::CPlcLink() {
   // The event is created not signalled by StopEvent's constructor (which throws when it cannot
   // be had); the reset mirrors the order of construction the exchanges rely on.
   m_stopEvent.Reset();

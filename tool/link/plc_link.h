@@ -9,7 +9,6 @@
 #include <span>
 
 #include "link/channel.h"
-#include "platform/console.h"
 #include "platform/serial_port.h"
 #include "platform/stop_event.h"
 #include "platform/tcp_socket.h"
@@ -51,8 +50,6 @@ class CPlcLink {
   void CheckStopAfterCall();
 
   void* m_hThread = nullptr;  // no exchange of this tool starts a worker thread
-  platform::Console m_hConsole;
-  platform::ConsolePos m_cursor{};
   platform::StopEvent m_stopEvent;
 
  public:

@@ -7,7 +7,7 @@
 #include <span>
 
 #include "link/channel.h"
-#include "link/frame.h"
+#include "wire/frame.h"
 
 namespace cabrix {
 

@@ -4,9 +4,7 @@
 
 #include "link/link_error.h"
 #include "ops/exchange.h"
-#include "platform/console.h"
 #include "platform/stop_request.h"
-#include "text/console_text.h"
 #include "text/messages.h"
 
 namespace cabrix {
@@ -20,7 +18,7 @@ constexpr auto kPauseAfterTcpFailure = std::chrono::milliseconds(500);
 
 }  // namespace
 
-CCommandLink::CCommandLink() : m_text() {}
+CCommandLink::CCommandLink(COperationObserver& observer) : m_text(), m_observer(observer) {}
 
 CCommandLink::~CCommandLink() = default;
 
@@ -91,7 +89,7 @@ bool CCommandLink::RunSerial() {
   } catch (const CLinkError& error) {
     ReleaseRequest();
     if (error.Code() == kLinkCannotOpen) {
-      ShowOperatorMessage(msg::kPortBusy.view());
+      m_observer.Message(MessageKind::kAlert, msg::kPortBusy.view());
     }
     m_hPort.Close();
     return false;

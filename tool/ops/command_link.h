@@ -9,12 +9,14 @@
 
 #include "link/plc_link.h"
 #include "link/receive_frame.h"
+#include "ops/observer.h"
 
 namespace cabrix {
 
 class CCommandLink : public CPlcLink {
  public:
-  CCommandLink();
+  // The observer hears of a serial port that cannot be had.
+  explicit CCommandLink(COperationObserver& observer);
   ~CCommandLink() override;
   int Work() override { return 0; }
 
@@ -42,6 +44,8 @@ class CCommandLink : public CPlcLink {
   void ReleaseRequest();
   // Appends the text part of an accepted reply frame to m_text.
   void AddReplyText(const ReceivedFrame& frame);
+
+  COperationObserver& m_observer;
 };
 
 }  // namespace cabrix

@@ -2,12 +2,10 @@
 
 #include <chrono>
 
-#include "link/frame.h"
+#include "wire/frame.h"
 #include "link/link_error.h"
 #include "ops/exchange.h"
-#include "platform/console.h"
 #include "platform/stop_request.h"
-#include "text/console_text.h"
 #include "text/messages.h"
 
 namespace cabrix {
@@ -22,39 +20,15 @@ constexpr auto kAfterResetPause = std::chrono::milliseconds(5000);
 constexpr std::size_t kSegmentHeaderSize = 6;
 constexpr std::size_t kMoreFlagOffset = 2;
 
-constexpr std::uint8_t kNextSegmentRequest[] = {0xAA, 0xAA, 0x01, 0x00, 0x01,
-                                                0x00, 0x89, 0x01, kRequestNextSegment};
-
-constexpr char kSpinner[] = {'|', '\\', '-', '/', '-'};
-
 }  // namespace
 
-std::vector<std::uint8_t> BuildReadRequest(std::string_view name) {
-  const std::vector<std::uint8_t> area = BuildNameArea(name);
-  std::vector<std::uint8_t> request(12 + area.size(), 0);
-  request[0] = kFrameSync;
-  request[1] = kFrameSync;
-  Write16le(request, frame_offset::kLength, static_cast<std::uint16_t>(4 + area.size()));
-  Write16le(request, frame_offset::kNumber, 1);
-  request[frame_offset::kLast] = 1;
-  request[8] = kRequestReadFile;
-  request[9] = 0;
-  request[10] = static_cast<std::uint8_t>(area.size());
-  request[11] = 0;
-  std::copy(area.begin(), area.end(), request.begin() + 12);
-  request[frame_offset::kChecksum] = WireChecksum(request);
-  return request;
-}
-
-CDownloadLink::CDownloadLink(std::string_view name, std::string_view path)
-    : m_name(name), m_path(path) {}
+CDownloadLink::CDownloadLink(std::string_view name, std::string_view path,
+                             COperationObserver& observer)
+    : m_name(name), m_path(path), m_observer(observer) {}
 
 CDownloadLink::~CDownloadLink() { Cleanup(); }
 
-void CDownloadLink::StepSpinner() {
-  m_spinPhase = (m_spinPhase + 1) % 5;
-  m_hConsole.WriteAt(m_cursor, std::string_view(&kSpinner[m_spinPhase], 1));
-}
+void CDownloadLink::DefaultPause(std::chrono::milliseconds wait) { platform::WaitForStop(wait); }
 
 void CDownloadLink::Cleanup() {
   m_hPort.Close();
@@ -72,9 +46,9 @@ void CDownloadLink::Cleanup() {
 
 namespace {
 
-bool RefuseLongName(std::string_view name) {
-  if (name.size() <= kMaxDownloadName) return false;
-  PrintText(msg::kNameTooLong.str() + std::string(name) + "\n");
+bool RefusedAsTooLong(std::string_view name, COperationObserver& observer) {
+  if (name.size() <= kMaxReadName) return false;
+  RefuseLongName(name, observer);
   return true;
 }
 
@@ -85,32 +59,38 @@ void CDownloadLink::RemoveStaleFiles() const {
 }
 
 int CDownloadLink::DownloadFile() {
-  if (RefuseLongName(m_name)) return kTransferNameTooLong;
+  if (RefusedAsTooLong(m_name, m_observer)) return kTransferNameTooLong;
   RemoveStaleFiles();
+  int result = kDownloadDone;
   try {
     m_hPort = OpenSerial(m_port);
     ConfigureFor(*this, m_hPort, kDownloadTimeouts);
     CSerialChannel channel(*this, m_hPort);
-    return Transfer(channel, true);
+    result = Transfer(channel, true);
   } catch (const CLinkError& error) {
     Cleanup();
-    return error.Code();
+    result = error.Code();
   }
+  if (m_started) m_observer.FileEnds(TransferKind::kRead, m_name, result == kDownloadDone);
+  return result;
 }
 
 int CDownloadLink::DownloadFile(const platform::Ipv4Address& address) {
-  if (RefuseLongName(m_name)) return kTransferNameTooLong;
+  if (RefusedAsTooLong(m_name, m_observer)) return kTransferNameTooLong;
   RemoveStaleFiles();
   SetReceiveBound(kDownloadTimeouts.readMultiplier, kDownloadTimeouts.readConstant);
   m_socket = ConnectTcp(PLC_PORT, address);
   if (!m_socket.IsOpen()) return kLinkCannotOpen;
+  int result = kDownloadDone;
   try {
     CTcpChannel channel(*this, m_socket);
-    return Transfer(channel, false);
+    result = Transfer(channel, false);
   } catch (const CLinkError& error) {
     Cleanup();
-    return error.Code();
+    result = error.Code();
   }
+  if (m_started) m_observer.FileEnds(TransferKind::kRead, m_name, result == kDownloadDone);
+  return result;
 }
 
 void CDownloadLink::RequestExchange(CByteChannel& channel, ReplyAcks& acks, bool serial) {
@@ -118,8 +98,8 @@ void CDownloadLink::RequestExchange(CByteChannel& channel, ReplyAcks& acks, bool
   for (;;) {
     if (serial) {
       if (sendings > 0) {
-        ShowOperatorMessage(msg::kPressReset.view());
-        platform::WaitForStop(kAfterResetPause);  // a stop request cuts it short
+        m_observer.Message(MessageKind::kAlert, msg::kPressReset.view());
+        m_pauseAfterReset(kAfterResetPause);
       }
       PurgeSerial(m_hPort);
     }
@@ -137,7 +117,7 @@ void CDownloadLink::CreatePcFile(bool serial) {
     m_file.reset();
     m_tempPath.clear();
     m_pcFileFailed = true;
-    ShowOperatorMessage(msg::kCannotCreate.view());
+    m_observer.Message(MessageKind::kAlert, msg::kCannotCreate.view());
     throw CLinkError(serial ? kLinkCannotOpen : kLinkPcFileCreate);
   }
 }
@@ -154,7 +134,7 @@ void CDownloadLink::FinishPcFile(bool serial) {
   if (!m_file->Sync()) throw CLinkError(kTransferPcFileIo);
   if (!m_file->PutInPlaceOf(platform::NativePath(m_path))) {
     m_pcFileFailed = true;
-    ShowOperatorMessage(msg::kCannotCreate.view());
+    m_observer.Message(MessageKind::kAlert, msg::kCannotCreate.view());
     throw CLinkError(serial ? kLinkCannotOpen : kLinkPcFileCreate);
   }
   m_tempPath.clear();
@@ -164,10 +144,9 @@ void CDownloadLink::FinishPcFile(bool serial) {
 }
 
 int CDownloadLink::Transfer(CByteChannel& channel, bool serial) {
-  PrintText(msg::kReading.str() + m_name + ": |");
-  if (const auto pos = m_hConsole.CursorPosition()) {
-    m_cursor = {static_cast<std::int16_t>(pos->column - 1), pos->row};
-  }
+  m_started = true;
+  m_observer.FileStarts(TransferKind::kRead, m_name);
+  TransferProgress progress{TransferKind::kRead, m_name, 0, std::nullopt, 0, 0};
   m_request = BuildReadRequest(m_name);
 
   ReplyAcks acks;
@@ -178,13 +157,15 @@ int CDownloadLink::Transfer(CByteChannel& channel, bool serial) {
     acks.ack.set_code(kAckAccepted);
     acks.ack.set_number(0);
     channel.Write(acks.ack.bytes());  // go-ahead
+    ++progress.segments;
 
     // A segment's frames come numbered from 1, frame 1 with the segment header; a frame sent
     // again is not written again.
     CFrameSequence sequence;
     std::uint8_t more = 0;
     for (;;) {
-      StepSpinner();
+      ++progress.frames;
+      m_observer.Progress(progress);
       const ReceivedFrame frame = ReceiveFrame(channel, acks);
       if (frame.endMarker) {
         // The controller has no such file (or gave up): nothing replaces the target.
@@ -200,6 +181,7 @@ int CDownloadLink::Transfer(CByteChannel& channel, bool serial) {
         data = data.subspan(kSegmentHeaderSize);
       }
       WriteData(data.first(data.size() - trailer));
+      progress.bytesDone += data.size() - trailer;
       if (frame.last == 1) break;
     }
     if (more != 1) break;
@@ -214,7 +196,7 @@ int CDownloadLink::Transfer(CByteChannel& channel, bool serial) {
       deadline.Check();
     }
     for (;;) {
-      channel.Write(kNextSegmentRequest);
+      channel.Write(BuildNextSegmentRequest());
       channel.Read(acks.ack.bytes());
       if (acks.ack.code() == kAckAccepted) break;
       deadline.Check();
@@ -232,7 +214,6 @@ int CDownloadLink::Transfer(CByteChannel& channel, bool serial) {
   }
   FinishPcFile(serial);
   m_request.clear();
-  PrintText(msg::kReadDone.view());
   return kDownloadDone;
 }
 

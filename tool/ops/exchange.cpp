@@ -1,7 +1,6 @@
 #include "ops/exchange.h"
 
-#include "text/console_text.h"
-#include "text/cp1251_utf8.h"
+#include "codepage/codepage.h"
 #include "text/messages.h"
 #include "text/pc_name.h"
 
@@ -12,10 +11,18 @@ std::string_view NameOfPath(std::string_view path) {
   return cut == std::string_view::npos ? path : path.substr(cut + 1);
 }
 
-std::optional<std::string> ControllerNameOrRefusal(std::string_view pcName) {
+std::optional<std::string> ControllerNameOrRefusal(std::string_view pcName,
+                                                   COperationObserver& observer) {
   auto name = ControllerFormOf(pcName);
-  if (!name) PrintText(msg::kNameCharacter.str() + Utf8ToCp1251(pcName).bytes + "\n");
+  if (!name) {
+    observer.Message(MessageKind::kLine,
+                     msg::kNameCharacter.str() + Utf8ToCp1251(pcName).bytes + "\n");
+  }
   return name;
+}
+
+void RefuseLongName(std::string_view name, COperationObserver& observer) {
+  observer.Message(MessageKind::kLine, msg::kNameTooLong.str() + std::string(name) + "\n");
 }
 
 }  // namespace cabrix

@@ -9,6 +9,7 @@
 
 #include "link/link_error.h"
 #include "link/plc_link.h"
+#include "ops/observer.h"
 
 namespace cabrix {
 
@@ -59,6 +60,10 @@ std::string_view NameOfPath(std::string_view path);
 // The controller form of a name in the PC's form (text/pc_name.h). When it has none, the
 // operator is told so and the result is nullopt: the name is refused before anything is sent,
 // like one too long for the frames.
-std::optional<std::string> ControllerNameOrRefusal(std::string_view pcName);
+std::optional<std::string> ControllerNameOrRefusal(std::string_view pcName,
+                                                   COperationObserver& observer);
+
+// Tells the operator that `name` is too long for the frames.
+void RefuseLongName(std::string_view name, COperationObserver& observer);
 
 }  // namespace cabrix

@@ -1,13 +1,9 @@
 #include "ops/upload_link.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "link/link_error.h"
 #include "ops/exchange.h"
-#include "platform/console.h"
-#include "text/console_text.h"
-#include "text/messages.h"
 
 namespace cabrix {
 
@@ -16,10 +12,6 @@ namespace {
 constexpr int kMaxSendings = 4;
 constexpr std::size_t kSegmentHeaderSize = 4;  // 30 01 and the segment's byte count
 constexpr std::size_t kHeaderFrameRoom = kMaxPayload - 6;  // name area and data after the parameters
-
-// Sent by the PC after a segment's last block, and to poll until the controller is ready.
-const PlcAck kEndOfData(kAckAccepted, 0);
-const PlcAck kPoll(kAckAccepted, 1);
 
 std::uint64_t CeilDiv(std::uint64_t a, std::uint64_t b) { return (a + b - 1) / b; }
 
@@ -46,13 +38,13 @@ std::uint64_t UploadPlan::BlockPayload(std::uint64_t s) const {
   return SegmentBytes(s) + kSegmentHeaderSize;
 }
 
-CUploadLink::CUploadLink() = default;
+CUploadLink::CUploadLink(COperationObserver& observer) : m_observer(observer) {}
 CUploadLink::~CUploadLink() = default;
 
-void CUploadLink::ShowPercent(int percent) {
-  char text[16];
-  const int n = std::snprintf(text, sizeof text, "%3i%%", percent);
-  m_hConsole.WriteAt(m_cursor, std::string_view(text, static_cast<std::size_t>(std::max(n, 0))));
+void CUploadLink::Ended(bool done) {
+  if (m_name.empty()) return;
+  m_observer.FileEnds(TransferKind::kWrite, m_name, done);
+  m_name.clear();
 }
 
 void CUploadLink::CloseAll() {
@@ -68,11 +60,11 @@ namespace {
 
 // The name the controller gets for the file at `path`. One that has no controller form, or that
 // the file-header frame cannot carry, is refused before anything is sent.
-std::string ControllerNameOfPath(const std::string& path) {
-  auto name = ControllerNameOrRefusal(NameOfPath(path));
+std::string ControllerNameOfPath(const std::string& path, COperationObserver& observer) {
+  auto name = ControllerNameOrRefusal(NameOfPath(path), observer);
   if (!name) throw CLinkError(kTransferNameTooLong);
   if (name->size() > kMaxUploadName) {
-    PrintText(msg::kNameTooLong.str() + *name + "\n");
+    RefuseLongName(*name, observer);
     throw CLinkError(kTransferNameTooLong);
   }
   return std::move(*name);
@@ -81,7 +73,7 @@ std::string ControllerNameOfPath(const std::string& path) {
 }  // namespace
 
 void CUploadLink::UploadFile(const std::string& path) {
-  const std::string name = ControllerNameOfPath(path);
+  const std::string name = ControllerNameOfPath(path, m_observer);
   try {
     m_hPort = OpenSerial(m_port);
     ConfigureFor(*this, m_hPort, kUploadTimeouts);
@@ -90,14 +82,14 @@ void CUploadLink::UploadFile(const std::string& path) {
     m_hPort.Close();
   } catch (const CLinkError&) {
     CloseAll();
+    Ended(false);
     throw;
   }
-  ShowPercent(100);
-  PrintText("\n");
+  Ended(true);
 }
 
 void CUploadLink::UploadFile(const std::string& path, const platform::Ipv4Address& address) {
-  const std::string name = ControllerNameOfPath(path);
+  const std::string name = ControllerNameOfPath(path, m_observer);
   SetReceiveBound(kUploadTimeouts.readMultiplier, kUploadTimeouts.readConstant);
   m_socket = ConnectTcp(PLC_PORT, address);
   if (!m_socket.IsOpen()) throw CLinkError(kLinkCannotOpen);
@@ -108,10 +100,10 @@ void CUploadLink::UploadFile(const std::string& path, const platform::Ipv4Addres
     m_socket.Close();
   } catch (const CLinkError&) {
     CloseAll();
+    Ended(false);
     throw;
   }
-  ShowPercent(100);
-  PrintText("\n");
+  Ended(true);
 }
 
 void CUploadLink::ReadFileData(std::span<std::uint8_t> into) {
@@ -135,13 +127,8 @@ void CUploadLink::Transfer(CByteChannel& channel, const std::string& path, const
   const auto length = m_file->Length();
   if (!length) throw CLinkError(kTransferPcFileIo);
 
-  const std::uint64_t progressTotal = *length / kMaxPayload + 1;
-  std::uint64_t blocksSent = 0;
-
-  PrintText(msg::kWriting.str() + name + "   0%");
-  if (const auto pos = m_hConsole.CursorPosition()) {
-    m_cursor = {static_cast<std::int16_t>(pos->column - 3), pos->row};
-  }
+  m_name = name;
+  m_observer.FileStarts(TransferKind::kWrite, name);
 
   PlcFrameExt header;
   InitFrameExt(header);
@@ -151,6 +138,8 @@ void CUploadLink::Transfer(CByteChannel& channel, const std::string& path, const
   const std::vector<std::uint8_t> nameArea = BuildNameArea(name);
   const UploadPlan plan = UploadPlan::For(m_fileLength, nameArea.size());
   m_segmentCount = plan.segments;
+  TransferProgress progress{TransferKind::kWrite, m_name, plan.headerData, m_fileLength, 0,
+                            plan.segments};
 
   const std::uint64_t withHeader = 6 + nameArea.size() + m_fileLength;
   header.set_length(static_cast<std::uint16_t>(plan.wholeInHeader ? withHeader : kMaxPayload));
@@ -174,7 +163,8 @@ void CUploadLink::Transfer(CByteChannel& channel, const std::string& path, const
       block.set_length(size);
       block.set_last(remaining == 0 ? 1 : 0);
       auto payload = block.payload();
-      if (first && s >= 2) {
+      const bool segmentHeader = first && s >= 2;
+      if (segmentHeader) {
         payload[0] = kRequestWriteSegment;
         payload[1] = 0x01;
         Write16le(payload, 2, static_cast<std::uint16_t>(plan.SegmentBytes(s)));
@@ -184,8 +174,9 @@ void CUploadLink::Transfer(CByteChannel& channel, const std::string& path, const
       }
       first = false;
       SendFrame(channel, block, false);
-      ++blocksSent;
-      ShowPercent(static_cast<int>(blocksSent * 100 / progressTotal));
+      ++progress.frames;
+      progress.bytesDone += segmentHeader ? size - kSegmentHeaderSize : size;
+      m_observer.Progress(progress);
     }
     if (s < plan.segments) EndOfSegment(channel, block, serial);
   }
@@ -213,13 +204,13 @@ void CUploadLink::SendFrame(CByteChannel& channel, PlcFrame& frame, bool extende
 void CUploadLink::EndOfSegment(CByteChannel& channel, PlcFrame& block, bool serial) {
   if (serial) PurgeSerial(m_hPort);
   block.set_number(0);
-  channel.Write(kEndOfData.bytes());
+  channel.Write(kEndOfDataMessage.bytes());
   std::uint8_t status[8];
   if (channel.Read(status) != 8) throw CLinkError(kLinkBadReply);
   if (channel.Read(std::span(status, 2)) != 2) throw CLinkError(kLinkBadReply);
   const CPollDeadline deadline;
   for (;;) {
-    channel.Write(kPoll.bytes());
+    channel.Write(kPollMessage.bytes());
     PlcAck reply;
     if (channel.Read(reply.bytes()) != kAckSize) throw CLinkError(kLinkBadReply);
     if (reply.code() == kAckAccepted) return;
@@ -233,14 +224,14 @@ void CUploadLink::Closing(CByteChannel& channel, bool serial) {
     throw CLinkError(kTransferPcFileIo);
   }
   m_file.reset();
-  channel.Write(kEndOfData.bytes());
+  channel.Write(kEndOfDataMessage.bytes());
   std::uint8_t status[8];
   if (channel.Read(status) != 8) throw CLinkError(kLinkBadReply);
   channel.Read(status);
   if (serial) PurgeSerial(m_hPort);
   // The poll goes out from the buffer the reply comes back into: a reply of fewer than three
   // bytes leaves the poll's own 0A 00 in place and ends the loop.
-  PlcAck buffer = kPoll;
+  PlcAck buffer = kPollMessage;
   const CPollDeadline deadline;
   for (;;) {
     channel.Write(buffer.bytes());

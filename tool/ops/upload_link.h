@@ -6,13 +6,13 @@
 #include <memory>
 #include <string>
 
-#include "link/frame.h"
+#include "wire/frame.h"
 #include "link/plc_link.h"
+#include "ops/observer.h"
 #include "platform/pc_file.h"
 
 namespace cabrix {
 
-inline constexpr std::uint32_t kSegmentSize = 4500;
 // The longest name the file-header frame can carry (its name area must leave room after the six
 // parameter bytes).
 inline constexpr std::size_t kMaxUploadName = 121;
@@ -34,18 +34,16 @@ struct UploadPlan {
 
 class CUploadLink : public CPlcLink {
  public:
-  CUploadLink();
+  explicit CUploadLink(COperationObserver& observer);
   ~CUploadLink() override;
   int Work() override { return 0; }
 
   // Writes one file (`path` in the PC's form; the controller gets the controller form of the name
   // after its last backslash or slash); raises a link failure code when the transfer fails, after
-  // closing the link and the PC file.
+  // closing the link and the PC file. The observer sees the transfer from the moment the link and
+  // the PC file are open.
   void UploadFile(const std::string& path);                                     // serial, m_port
   void UploadFile(const std::string& path, const platform::Ipv4Address& address);  // TCP
-
-  // Shows "%3i%%" of `percent` at m_cursor.
-  void ShowPercent(int percent);
 
   std::uint64_t m_segmentCount = 0;
   std::uint64_t m_fileLength = 0;
@@ -62,6 +60,10 @@ class CUploadLink : public CPlcLink {
   void Closing(CByteChannel& channel, bool serial);
   void ReadFileData(std::span<std::uint8_t> into);
   void CloseAll();
+  void Ended(bool done);
+
+  COperationObserver& m_observer;
+  std::string m_name;  // the controller name of a transfer that has started; empty before
 };
 
 }  // namespace cabrix

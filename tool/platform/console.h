@@ -32,6 +32,8 @@ struct ConsolePos {
 class Console {
  public:
   static Console StandardOutput();
+  // No console: for a program that nobody watches at a screen.
+  static Console None() { return Console(false); }
 
   // The cursor position right now, after pushing out buffered standard output; nullopt when
   // standard output is no console.

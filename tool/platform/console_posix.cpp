@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "codepage/codepage.h"
 #include "platform/console_posix_p.h"
-#include "platform/cp866.h"
 #include "platform/stop_request_posix_p.h"
 
 namespace cabrix::platform {
@@ -48,21 +48,6 @@ std::string ToTextStream(std::string_view text) {
   for (const char c : text) {
     if (c == '\n') out += '\r';
     out += c;
-  }
-  return out;
-}
-
-std::string Cp1251ToCp866(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b >= 0xF0) {
-      c = static_cast<char>(b - 0x10);
-    } else if (b >= 0xC0) {
-      c = static_cast<char>(b - 0x40);
-    } else if (b == 0xB9) {
-      c = static_cast<char>(0xFC);
-    }
   }
   return out;
 }
@@ -116,9 +101,8 @@ void Console::WriteAt(ConsolePos pos, std::string_view text) const {
 // The box becomes its text on standard error, in the console's code page, ending the line.
 // Only an operator at a terminal can answer it, so only then does it wait for Enter.
 void ShowMessageBox(std::string_view textCp1251) {
-  const std::string_view text = textCp1251.substr(0, textCp1251.find('\0'));
   std::fflush(stdout);
-  Put(stderr, ToTextStream(Cp1251ToCp866(text)) + "\r\n", IsUtf8Terminal(STDERR_FILENO));
+  Put(stderr, ToTextStream(ConsoleTextOf(textCp1251)) + "\r\n", IsUtf8Terminal(STDERR_FILENO));
   std::fflush(stderr);
   if (::isatty(STDIN_FILENO) != 1) return;
   // Until Enter, the end of the input, or a stop request.

@@ -11,10 +11,6 @@ namespace cabrix::platform {
 // Text-stream output: every line feed becomes CR LF; a CR already there stays.
 std::string ToTextStream(std::string_view text);
 
-// Windows-1251 letters to their code page 866 places (А..я, and № to 0xFC); every other byte,
-// Ё and ё included, stays as it is.
-std::string Cp1251ToCp866(std::string_view text);
-
 // Whether a locale set up from these variables (the first one set and not empty decides, as
 // for setlocale) uses UTF-8. Null or empty variables count as unset.
 bool LocaleIsUtf8(const char* lcAll, const char* lcCtype, const char* lang);

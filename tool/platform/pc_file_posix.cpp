@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <random>
 
-#include "platform/unique_fd_p.h"
+#include "platform/unique_fd.h"
 
 namespace cabrix::platform {
 
@@ -51,7 +51,7 @@ std::string FolderPrefix(const std::string& folder) {
 void SyncFolderOf(const std::string& path) {
   const std::string folder = FolderOf(path);
   UniqueFd dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.IsValid()) ::fsync(dir.Get());
+  if (dir.Valid()) ::fsync(dir.Get());
 }
 
 std::string RandomSuffix() {
@@ -82,14 +82,14 @@ PcFile::~PcFile() = default;
 PcFile::PcFile(PcFile&&) noexcept = default;
 PcFile& PcFile::operator=(PcFile&&) noexcept = default;
 
-bool PcFile::IsOpen() const { return m_impl && m_impl->fd.IsValid(); }
+bool PcFile::IsOpen() const { return m_impl && m_impl->fd.Valid(); }
 
 bool PcFile::OpenRead(const std::string& path) {
   Close();
   if (!m_impl) m_impl = std::make_unique<Impl>();
   // O_NONBLOCK only for the open itself, so that a FIFO in the folder cannot stop the tool.
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.IsValid()) return false;
+  if (!fd.Valid()) return false;
   struct stat st {};
   if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;  // a folder, a device
   const int flags = ::fcntl(fd.Get(), F_GETFL);
@@ -106,7 +106,7 @@ bool PcFile::CreateTemporary(const std::string& folder, std::string& createdPath
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
     const std::string path = base + RandomSuffix();
     UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (!fd.IsValid()) {
+    if (!fd.Valid()) {
       if (errno == EEXIST || errno == EINTR) continue;
       return false;
     }
@@ -182,7 +182,7 @@ void RemoveStaleTemporaries(const std::string& folder) {
     if (!IsTemporaryName(entry->d_name)) continue;
     const std::string path = base + entry->d_name;
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd.IsValid()) continue;
+    if (!fd.Valid()) continue;
     struct stat st {};
     if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
     // A file that is held is being written. One that is not has lost its writer, or its writer

@@ -14,7 +14,7 @@
 #include "platform/com_map.h"
 #include "platform/deadline_p.h"
 #include "platform/stop_request_posix_p.h"
-#include "platform/unique_fd_p.h"
+#include "platform/unique_fd.h"
 
 namespace cabrix::platform {
 
@@ -70,7 +70,7 @@ SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
   return *this;
 }
 
-bool SerialPort::IsOpen() const { return m_impl && m_impl->fd.IsValid(); }
+bool SerialPort::IsOpen() const { return m_impl && m_impl->fd.Valid(); }
 
 bool SerialPort::Open(int number) {
   Close();
@@ -85,7 +85,7 @@ bool SerialPort::Open(int number) {
     raw = ::open(device->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   } while (raw < 0 && errno == EINTR);
   UniqueFd fd(raw);
-  if (!fd.IsValid()) return false;  // no such port, a dangling map link, or held (EBUSY)
+  if (!fd.Valid()) return false;  // no such port, a dangling map link, or held (EBUSY)
 
   // The lock first: a port that another program holds is left exactly as that program set it.
   if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return false;

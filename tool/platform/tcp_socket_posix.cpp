@@ -18,7 +18,7 @@
 #include "platform/deadline_p.h"
 #include "platform/stop_request_posix_p.h"
 #include "platform/tcp_socket_posix_p.h"
-#include "platform/unique_fd_p.h"
+#include "platform/unique_fd.h"
 
 namespace cabrix::platform {
 
@@ -113,7 +113,7 @@ TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
   return *this;
 }
 
-bool TcpSocket::IsOpen() const { return m_impl && m_impl->fd.IsValid(); }
+bool TcpSocket::IsOpen() const { return m_impl && m_impl->fd.Valid(); }
 
 bool TcpSocket::Connect(const Ipv4Address& address, std::uint16_t port,
                         std::chrono::milliseconds connectTimeout) {
@@ -121,7 +121,7 @@ bool TcpSocket::Connect(const Ipv4Address& address, std::uint16_t port,
   if (!m_impl) m_impl = std::make_unique<Impl>();
   const sockaddr_in peer = MakeSockAddr(address, port);
   UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!fd.IsValid()) return false;
+  if (!fd.Valid()) return false;
   if (!ZeroWaitCheck(fd.Get(), POLLOUT) || !ZeroWaitCheck(fd.Get(), POLLIN)) return false;
   if (!ConnectWithin(fd.Get(), peer, connectTimeout)) return false;
   // Frames and acknowledgements are small and answered at once: Nagle's wait for the peer's

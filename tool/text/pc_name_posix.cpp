@@ -1,6 +1,6 @@
 #include "text/pc_name.h"
 
-#include "text/cp1251_utf8.h"
+#include "codepage/codepage.h"
 
 namespace cabrix {
 

@@ -47,15 +47,6 @@ TEST(UploadPlan, ManySegmentsOvershootTheProgressTotal) {
   EXPECT_EQ(plan.fileLength / 128 + 1, 352u);
 }
 
-TEST(ReadRequest, MatchesTheWorkedExamples) {
-  EXPECT_EQ(BuildReadRequest("a.txt"), (Bytes{0xAA, 0xAA, 0x0A, 0x00, 0x01, 0x00, 0x86, 0x01, 0x31,
-                                              0x00, 0x06, 0x00, 0x61, 0x2E, 0x74, 0x78, 0x74, 0x00}));
-  EXPECT_EQ(BuildReadRequest("ab.txt"),
-            (Bytes{0xAA, 0xAA, 0x0C, 0x00, 0x01, 0x00, 0xB9, 0x01, 0x31, 0x00, 0x08, 0x00, 0x61,
-                   0x62, 0x2E, 0x74, 0x78, 0x74, 0x00, 0xCD}));
-  EXPECT_EQ(BuildReadRequest(std::string(253, 'n'))[10], 254);
-}
-
 TEST(NameOfPath, CutsAtTheLastBackslashOrSlash) {
   EXPECT_EQ(NameOfPath("C:\\Data\\a.txt"), "a.txt");
   EXPECT_EQ(NameOfPath("/tmp/x\\sub/b.bin"), "b.bin");

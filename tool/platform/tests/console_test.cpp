@@ -18,7 +18,6 @@
 
 #include "platform/console.h"
 #include "platform/console_posix_p.h"
-#include "platform/cp866.h"
 
 namespace cabrix::platform {
 namespace {
@@ -29,20 +28,6 @@ using Clock = std::chrono::steady_clock;
 constexpr char kParams866[] = "\x8F\xA0\xE0\xA0\xAC\xA5\xE2\xE0\xEB:";
 constexpr char kBusy1251[] = "\xCF\xEE\xF0\xF2 \xE7\xE0\xED\xFF\xF2! \xB9\xA8";
 constexpr char kBusy866[] = "\x8F\xAE\xE0\xE2 \xA7\xA0\xAD\xEF\xE2! \xFC\xA8";
-
-TEST(Cp866, EveryUpperByteIsItsOwnCharacter) {
-  std::set<char32_t> seen;
-  for (int b = 0x80; b <= 0xFF; ++b) {
-    const char32_t c = Cp866ToUnicode(static_cast<std::uint8_t>(b));
-    EXPECT_GE(c, 0xA0u) << b;
-    seen.insert(c);
-  }
-  EXPECT_EQ(seen.size(), 128u);
-  EXPECT_EQ(Cp866ToUtf8("\x80\x9F\xA0\xAF\xE0\xEF"), "АЯапря");
-  EXPECT_EQ(Cp866ToUtf8("\xB0\xB3\xC4\xC5\xCD\xDB\xDF"), "░│─┼═█▀");
-  EXPECT_EQ(Cp866ToUtf8("\xF0\xF1\xF2\xF7\xF8\xF9\xFA\xFB\xFC\xFD\xFE\xFF"), "ЁёЄў°∙·√№¤■\u00A0");
-  EXPECT_EQ(Cp866ToUtf8(std::string(kParams866) + "\r\n%s\t\x01"), "Параметры:\r\n%s\t\x01");
-}
 
 TEST(ConsoleLocale, FirstSetVariableDecides) {
   EXPECT_TRUE(LocaleIsUtf8(nullptr, nullptr, "C.UTF-8"));

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "link/frame.h"
+#include "wire/frame.h"
 
 namespace cabrix {
 namespace {
@@ -66,6 +66,18 @@ TEST(Frame, CopyFrameKeepsTheWorkingChecksum) {
   EXPECT_EQ(target.number(), 7);
   EXPECT_EQ(target.last(), 1);
   EXPECT_EQ(target.payload()[2], 'c');
+}
+
+TEST(Frame, FileRequestsMatchTheWorkedExamples) {
+  EXPECT_EQ(BuildReadRequest("a.txt"), (Bytes{0xAA, 0xAA, 0x0A, 0x00, 0x01, 0x00, 0x86, 0x01, 0x31,
+                                              0x00, 0x06, 0x00, 0x61, 0x2E, 0x74, 0x78, 0x74, 0x00}));
+  EXPECT_EQ(BuildReadRequest("ab.txt"),
+            (Bytes{0xAA, 0xAA, 0x0C, 0x00, 0x01, 0x00, 0xB9, 0x01, 0x31, 0x00, 0x08, 0x00, 0x61,
+                   0x62, 0x2E, 0x74, 0x78, 0x74, 0x00, 0xCD}));
+  EXPECT_EQ(BuildReadRequest(std::string(kMaxReadName, 'n'))[10], 254);
+  const auto next = BuildNextSegmentRequest();
+  EXPECT_EQ(Bytes(next.begin(), next.end()),
+            (Bytes{0xAA, 0xAA, 0x01, 0x00, 0x01, 0x00, 0x89, 0x01, 0x32}));
 }
 
 TEST(Frame, NameAreaIsPaddedToAnEvenLength) {

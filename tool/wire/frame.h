@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "link/bytes.h"
+#include "wire/bytes.h"
 
 namespace cabrix {
 
@@ -37,6 +37,13 @@ inline constexpr std::uint16_t PLC_PORT = 1200;
 
 // The longest command text a command request can carry: its length byte holds n + 6.
 inline constexpr std::size_t kMaxCommandText = 249;
+
+// A file travels in segments of at most this many file bytes, both ways; between two segments
+// the PC and the controller run an exchange of their own.
+inline constexpr std::uint32_t kSegmentSize = 4500;
+
+// The longest name a read request can carry: its name-area length is one byte.
+inline constexpr std::size_t kMaxReadName = 253;
 
 // Byte 0 of the payload of a request's first frame (or of a segment's first frame).
 enum RequestCode : std::uint8_t {
@@ -104,15 +111,19 @@ class PlcFrameExt : public PlcFrame {
 // The 6-byte acknowledgement.
 class PlcAck {
  public:
-  PlcAck() = default;
-  PlcAck(std::uint16_t code, std::uint16_t number);  // with the sync bytes 55 55
+  constexpr PlcAck() = default;
+  // With the sync bytes 55 55.
+  constexpr PlcAck(std::uint16_t code, std::uint16_t number) : m_bytes{kAckSync, kAckSync} {
+    set_code(code);
+    set_number(number);
+  }
 
   std::span<std::uint8_t> bytes() { return m_bytes; }
   std::span<const std::uint8_t> bytes() const { return m_bytes; }
-  std::uint16_t code() const { return Read16le(m_bytes, 2); }
-  void set_code(std::uint16_t v) { Write16le(m_bytes, 2, v); }
-  std::uint16_t number() const { return Read16le(m_bytes, 4); }
-  void set_number(std::uint16_t v) { Write16le(m_bytes, 4, v); }
+  constexpr std::uint16_t code() const { return Read16le(m_bytes, 2); }
+  constexpr void set_code(std::uint16_t v) { Write16le(m_bytes, 2, v); }
+  constexpr std::uint16_t number() const { return Read16le(m_bytes, 4); }
+  constexpr void set_number(std::uint16_t v) { Write16le(m_bytes, 4, v); }
   bool has_sync() const { return m_bytes[0] == kAckSync && m_bytes[1] == kAckSync; }
 
   friend bool operator==(const PlcAck&, const PlcAck&) = default;
@@ -149,5 +160,17 @@ std::optional<std::vector<std::uint8_t>> BuildCommandRequest(std::string_view te
 
 // The name area of file requests: the name, a zero byte and, for an even name length, 0xCD.
 std::vector<std::uint8_t> BuildNameArea(std::string_view name);
+
+// The read request for one file: AA AA, 4 + A, number 1, checksum, last 1, 0x31, 0, A, 0 and the
+// name area of A bytes. A name longer than kMaxReadName does not fit: its A would not either.
+std::vector<std::uint8_t> BuildReadRequest(std::string_view name);
+
+// The request for the next segment of a file being read: one frame of the one byte 0x32.
+std::array<std::uint8_t, kFrameHeaderSize + 1> BuildNextSegmentRequest();
+
+// The PC's two messages in the shape of an acknowledgement during a file write: the end of a
+// segment's data, and the poll it repeats until the controller is ready.
+inline constexpr PlcAck kEndOfDataMessage{kAckAccepted, 0};
+inline constexpr PlcAck kPollMessage{kAckAccepted, 1};
 
 }  // namespace cabrix

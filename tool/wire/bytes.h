@@ -7,11 +7,11 @@
 
 namespace cabrix {
 
-inline std::uint16_t Read16le(std::span<const std::uint8_t> bytes, std::size_t offset) {
+constexpr std::uint16_t Read16le(std::span<const std::uint8_t> bytes, std::size_t offset) {
   return static_cast<std::uint16_t>(bytes[offset] | (bytes[offset + 1] << 8));
 }
 
-inline void Write16le(std::span<std::uint8_t> bytes, std::size_t offset, std::uint16_t value) {
+constexpr void Write16le(std::span<std::uint8_t> bytes, std::size_t offset, std::uint16_t value) {
   bytes[offset] = static_cast<std::uint8_t>(value & 0xFF);
   bytes[offset + 1] = static_cast<std::uint8_t>(value >> 8);
 }

@@ -1,4 +1,4 @@
-#include "link/frame.h"
+#include "wire/frame.h"
 
 #include <algorithm>
 
@@ -7,13 +7,6 @@ namespace cabrix {
 std::span<const std::uint8_t> PlcFrame::wire() const {
   const std::size_t size = std::min<std::size_t>(kFrameHeaderSize + length(), kCapacity);
   return std::span(m_bytes).first(size);
-}
-
-PlcAck::PlcAck(std::uint16_t code, std::uint16_t number) {
-  m_bytes[0] = kAckSync;
-  m_bytes[1] = kAckSync;
-  set_code(code);
-  set_number(number);
 }
 
 void InitFrame(PlcFrame& frame) {
@@ -110,6 +103,33 @@ std::vector<std::uint8_t> BuildNameArea(std::string_view name) {
   area.push_back(0);
   if (name.size() % 2 == 0) area.push_back(0xCD);
   return area;
+}
+
+std::vector<std::uint8_t> BuildReadRequest(std::string_view name) {
+  const std::vector<std::uint8_t> area = BuildNameArea(name);
+  std::vector<std::uint8_t> request(12 + area.size(), 0);
+  request[0] = kFrameSync;
+  request[1] = kFrameSync;
+  Write16le(request, frame_offset::kLength, static_cast<std::uint16_t>(4 + area.size()));
+  Write16le(request, frame_offset::kNumber, 1);
+  request[frame_offset::kLast] = 1;
+  request[8] = kRequestReadFile;
+  request[9] = 0;
+  request[10] = static_cast<std::uint8_t>(area.size());
+  request[11] = 0;
+  std::copy(area.begin(), area.end(), request.begin() + 12);
+  request[frame_offset::kChecksum] = WireChecksum(request);
+  return request;
+}
+
+std::array<std::uint8_t, kFrameHeaderSize + 1> BuildNextSegmentRequest() {
+  std::array<std::uint8_t, kFrameHeaderSize + 1> request{kFrameSync, kFrameSync};
+  Write16le(request, frame_offset::kLength, 1);
+  Write16le(request, frame_offset::kNumber, 1);
+  request[frame_offset::kLast] = 1;
+  request[frame_offset::kPayload] = kRequestNextSegment;
+  request[frame_offset::kChecksum] = WireChecksum(request);
+  return request;
 }
 
 }  // namespace cabrix

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -18,7 +19,6 @@
 
 #include "ceiling.h"
 #include "child.h"
-#include "pty_relay.h"
 #include "stats.h"
 
 namespace fs = std::filesystem;
@@ -37,6 +37,7 @@ struct Options {
   std::string plcsim;
   std::string out = "bench/results.json";
   bool quick = false;
+  bool serialOnly = false;  // only the two serial sections, for a quick look at the line
   int repetitions = 5;
 };
 
@@ -61,11 +62,13 @@ Options ParseOptions(int argc, char** argv) {
       o.out = value();
     } else if (a == "--quick") {
       o.quick = true;
+    } else if (a == "--serial-only") {
+      o.serialOnly = true;
     } else if (a == "--repetitions") {
       o.repetitions = std::max(1, std::atoi(value().c_str()));
     } else {
       Fail("unknown argument " + a +
-           " (use --cabrix PATH --plcsim PATH [--out FILE] [--quick] [--repetitions N])");
+           " (use --cabrix PATH --plcsim PATH [--out FILE] [--quick] [--serial-only] [--repetitions N])");
     }
   }
   if (o.cabrix.empty() || o.plcsim.empty()) Fail("--cabrix and --plcsim are needed");
@@ -236,8 +239,9 @@ int main(int argc, char** argv) {
     fs::create_directories(d);
   }
 
-  std::vector<Transfer> files = {{"64KiB", 64 << 10, {}}, {"1MiB", 1 << 20, {}},
-                                 {"16MiB", 16 << 20, {}}, {"64MiB", 64 << 20, {}}};
+  std::vector<Transfer> files = {{"64KiB", 64 << 10, {}},  {"256KiB", 256 << 10, {}},
+                                 {"1MiB", 1 << 20, {}},    {"16MiB", 16 << 20, {}},
+                                 {"64MiB", 64 << 20, {}}};
   for (std::size_t i = 0; i < files.size(); ++i) {
     files[i].file = pc / ("f" + files[i].label + ".bin");
     WriteRandomFile(files[i].file, files[i].size, i + 1);
@@ -264,13 +268,14 @@ int main(int argc, char** argv) {
   const fs::path countLog = work / "count.log";
   const std::vector<int> cpus = AllowedCpus();
   std::map<std::string, bench::WireCount> counts;
-  std::map<std::string, double> twoCoreTripRates, twoCoreCeilTrips;  // for the TFTP comparison
-  {
+  // For the TFTP comparison and the unpaced serial line beside TCP.
+  std::map<std::string, double> twoCoreRates, twoCoreTripRates, twoCoreCeilTrips;
+  const std::vector<const char*> tcpLabels = {"64KiB", "256KiB", "1MiB", "16MiB"};
+  if (!o.serialOnly) {
     Controller timed(o, {"--store", store.string(), "--tcp", timedAddr}, work / "plcsim-tcp.err");
     Controller counting(o, {"--store", countStore.string(), "--tcp", countAddr, "--log",
                             countLog.string()},
                         work / "plcsim-count.err");
-    const std::vector<const char*> tcpLabels = {"64KiB", "1MiB", "16MiB"};
     for (const char* label : tcpLabels) {
       const Transfer& f = byLabel(label);
       for (const bool upload : {true, false}) {
@@ -339,6 +344,7 @@ int main(int argc, char** argv) {
           const double tripRate = double(trips) / s.MedianWall();
           const double cpuPerFrame = s.MedianCpu() / double(frames);
           if (!oneCore) {
+            twoCoreRates[key] = rate;
             twoCoreTripRates[key] = tripRate;
             twoCoreCeilTrips[key] = ceilTrips;
           }
@@ -395,18 +401,94 @@ int main(int argc, char** argv) {
     json.AddRaw("memory", memJson.Text());
   }
 
-  // 2. The serial line: a pseudo-terminal at 115200 baud.
+  // 2. The serial exchanges over a pseudo-terminal without pacing: what the tool and plcsim cost
+  // beyond the line itself, beside TCP's figures for the same files (64 KiB to 1 MiB). The units
+  // are counted by a logging plcsim on a second terminal, as for TCP.
+  {
+    const fs::path ptyStore = work / "pty-store", ptyCountStore = work / "pty-count-store";
+    const fs::path ptyCountLog = work / "pty-count.log";
+    const fs::path devices = xdg / "cabrix" / "dosdevices";
+    fs::create_directories(ptyStore);
+    fs::create_directories(ptyCountStore);
+    Controller timed(o, {"--store", ptyStore.string(), "--pty", (devices / "com4").string()},
+                     work / "plcsim-pty-fast.err");
+    Controller counting(o, {"--store", ptyCountStore.string(), "--pty",
+                            (devices / "com5").string(), "--log", ptyCountLog.string()},
+                        work / "plcsim-pty-count.err");
+    const std::vector<std::string> env = {"XDG_CONFIG_HOME=" + xdg.string()};
+    const std::vector<const char*> labels = {"64KiB", "256KiB", "1MiB"};
+    const bool placed = cpus.size() >= 2 && PinTo(0, cpus[0]) && PinTo(timed.Pid(), cpus[1]);
+    std::printf("\nserial line, pseudo-terminal without pacing (%s; median of %d runs), beside "
+                "TCP with each end on a processor of its own\n",
+                placed ? "each end on a processor of its own" : "not placed", o.repetitions);
+    std::printf("%-8s %-5s %10s %12s %10s %12s %10s %10s\n", "file", "dir", "seconds", "rate",
+                "trips/s", "TCP rate", "TCP trips/s", "cpu/frame");
+    bench::JsonObject ptyJson;
+    std::map<std::string, double> seconds;
+    for (const char* label : labels) {
+      const Transfer& f = byLabel(label);
+      for (const bool upload : {true, false}) {
+        const std::string key = std::string(label) + (upload ? "-up" : "-down");
+        const auto before = SizeOf(ptyCountLog);
+        const auto c = RunCabrix(o, "/COM5", upload, upload ? pc : back,
+                                 f.file.filename().string(), env, kTcpRunLimit);
+        if (!c.exited || c.status != 0) Fail("a counting run of " + f.label + " failed");
+        const bench::WireCount count = bench::CountWireBytes(ReadFrom(ptyCountLog, before));
+        const std::uint64_t frames = upload ? count.unitsToController : count.unitsFromController;
+        const std::uint64_t trips = std::max(count.unitsToController, count.unitsFromController);
+        Sample s;
+        for (int i = 0; i < o.repetitions; ++i) {
+          Add(s, RunCabrix(o, "/COM4", upload, upload ? pc : back, f.file.filename().string(),
+                           env, kTcpRunLimit));
+        }
+        if (!s.allOk) Fail("a transfer of " + f.label + " over the pseudo-terminal failed");
+        if (!upload && !SameContents(f.file, back / f.file.filename())) {
+          Fail("the download of " + f.label + " over the pseudo-terminal differs");
+        }
+        const double wall = s.MedianWall();
+        seconds[key] = wall;
+        const double rate = double(f.size) / wall;
+        const double tripRate = double(trips) / wall;
+        const double cpuPerFrame = s.MedianCpu() / double(frames);
+        const bool hasTcp = twoCoreRates.count(key) != 0;
+        std::printf("%-8s %-5s %10.3f %12s %10.0f %12s %10s %7.2f us\n", label,
+                    upload ? "up" : "down", wall, Rate(rate).c_str(), tripRate,
+                    hasTcp ? Rate(twoCoreRates[key]).c_str() : "-",
+                    hasTcp ? std::to_string(std::lround(twoCoreTripRates[key])).c_str() : "-",
+                    cpuPerFrame * 1e6);
+        bench::JsonObject one;
+        one.Add("bytes", double(f.size))
+            .Add("median_seconds", wall)
+            .Add("bytes_per_second", rate)
+            .Add("round_trips", double(trips))
+            .Add("round_trips_per_second", tripRate)
+            .Add("cpu_seconds_per_frame", cpuPerFrame);
+        if (hasTcp) {
+          one.Add("tcp_bytes_per_second", twoCoreRates[key])
+              .Add("tcp_round_trips_per_second", twoCoreTripRates[key]);
+        }
+        ptyJson.AddRaw(std::string(label) + (upload ? "_upload" : "_download"), one.Text());
+      }
+    }
+    if (placed) {
+      PinToAll(0, cpus);
+      PinToAll(timed.Pid(), cpus);
+    }
+    const double readToWrite = seconds["256KiB-down"] / seconds["256KiB-up"];
+    std::printf("  256 KiB: a read takes %.2f times as long as the write\n", readToWrite);
+    ptyJson.Add("read_to_write_256KiB", readToWrite);
+    json.AddRaw("pty", ptyJson.Text());
+  }
+
+  // 3. The serial line: a pseudo-terminal at 115200 baud.
   {
     const fs::path serialLog = work / "serial.log";
-    const fs::path simPty = work / "plcsim-tty";
     const fs::path com3 = xdg / "cabrix" / "dosdevices" / "com3";
-    Controller sim(o, {"--store", serialStore.string(), "--pty", simPty.string(), "--baud",
+    // plcsim paces both directions: what it sends reaches the PC, and what the PC sends is
+    // answered, only once the line would have carried it.
+    Controller sim(o, {"--store", serialStore.string(), "--pty", com3.string(), "--baud",
                        "115200", "--log", serialLog.string()},
                    work / "plcsim-pty.err");
-    // The controller paces what it sends; the relay paces what the PC sends, so that both
-    // directions run at the line's rate.
-    bench::PtyRelay relay(simPty.string(), com3.string(), kLineBytesPerSecond);
-    if (!relay.Ok()) Fail("cannot set up the serial relay");
     const std::vector<std::string> env = {"XDG_CONFIG_HOME=" + xdg.string()};
     std::printf("\nserial line, pseudo-terminal at 115200 baud (11520 bytes/s each way)\n");
     std::printf("%-8s %-5s %10s %12s %12s %8s\n", "file", "dir", "seconds", "line seconds",
@@ -445,9 +527,9 @@ int main(int argc, char** argv) {
     json.AddRaw("serial", serialJson.Text());
   }
 
-  // 3. TFTP beside us, when Debian's tftp-hpa and tftpd-hpa are installed: a put of the same
+  // 4. TFTP beside us, when Debian's tftp-hpa and tftpd-hpa are installed: a put of the same
   // 1 MiB to an in.tftpd on loopback, 512-byte blocks each answered before the next goes out.
-  {
+  if (!o.serialOnly) {
     bench::JsonObject tftpJson;
     const char* server = "/usr/sbin/in.tftpd";
     const char* client = "/usr/bin/tftp";

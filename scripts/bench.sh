@@ -2,8 +2,9 @@
 # Builds cabrix, plcsim and the benchmark in Release into build-bench/ and runs the benchmark:
 # TCP and serial throughput against the protocol's ceilings, peak memory, processor time per
 # frame and, where tftp-hpa and tftpd-hpa are installed, a TFTP put beside ours.
-#   bash scripts/bench.sh [--quick] [--out FILE] [--repetitions N]
-# --quick skips the 1 MiB transfers over the serial line (over 90 s each way).
+#   bash scripts/bench.sh [--quick] [--serial-only] [--out FILE] [--repetitions N]
+# --quick skips the 1 MiB transfers over the 115200 line (over 90 s each way).
+# --serial-only runs the two serial sections alone (the pseudo-terminal with and without pacing).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build-bench

@@ -78,6 +78,8 @@ const std::vector<FaultInfo>& AllFaults() {
        "send a reply frame in two pieces, the first of `bytes` bytes (4), ms apart"},
       {FaultKind::kTruncate, "truncate", {Site::kReplyFrame}, false, false, true, 0,
        "send only the first `bytes` bytes of a reply frame (header and half the payload)"},
+      {FaultKind::kOverlong, "overlong", {Site::kReplyFrame}, false, false, true, 0,
+       "send a reply frame with `bytes` more bytes (4) after the payload than its length says"},
       {FaultKind::kRepeatFrame, "repeat-frame", {Site::kReplyFrame}, false, false, false, 0,
        "send a reply frame again after the PC accepted it, as if its answer was lost"},
       {FaultKind::kSkipFrame, "skip-frame", {Site::kReplyFrame}, false, false, false, 0,

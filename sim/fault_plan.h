@@ -43,6 +43,7 @@ enum class FaultKind {
   kDelayFrame,     // a reply frame is sent late
   kSplitFrame,     // a reply frame is sent in two pieces with a gap between them
   kTruncate,       // a reply frame is cut short
+  kOverlong,       // a reply frame carries more bytes than its length says
   kRepeatFrame,    // an acknowledged reply frame goes out once more, as if the answer was lost
   kSkipFrame,      // a reply frame that is not the last is left out
 };

@@ -1,6 +1,7 @@
 #include "fd_stream.h"
 
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,10 +15,23 @@ namespace {
 using Clock = std::chrono::steady_clock;
 // A write that cannot go out for this long means the other side is not reading at all.
 constexpr Millis kWriteStall{10000};
+
+// The time a paced line takes for `bytes` bytes.
+Clock::duration LineTime(std::size_t bytes, unsigned bytesPerSecond) {
+  return std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double>(double(bytes) / bytesPerSecond));
+}
 }  // namespace
 
 FdStream::FdStream(int fd, int stopFd, bool isSocket)
     : m_fd(fd), m_stopFd(stopFd), m_isSocket(isSocket) {}
+
+void FdStream::SetPace(unsigned bytesPerSecond) {
+  m_bytesPerSecond = bytesPerSecond;
+  // A paced unit is handed over when a sleep ends; the default slack of a sleep (50 us) would
+  // add to every unit's line time.
+  if (bytesPerSecond != 0) ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+}
 
 bool FdStream::WaitFor(short events, Millis timeout) {
   const auto deadline = Clock::now() + timeout;
@@ -36,21 +50,31 @@ bool FdStream::WaitFor(short events, Millis timeout) {
 
 std::size_t FdStream::ReadSome(std::span<std::uint8_t> buffer, Millis timeout) {
   if (buffer.empty()) return 0;
+  const bool paced = m_bytesPerSecond != 0;
   for (;;) {
     if (m_inAt < m_inEnd) {
       const std::size_t n = std::min(buffer.size(), m_inEnd - m_inAt);
+      // The bytes of one arrival cross a paced line one after the other, timed from the
+      // arrival. They are handed out at once; nothing goes back before they are over.
+      if (paced) m_inOver = m_inStart + LineTime(m_inAt + n, m_bytesPerSecond);
       std::copy_n(m_in.begin() + static_cast<std::ptrdiff_t>(m_inAt), n, buffer.begin());
       m_inAt += n;
       return n;
     }
     if (!WaitFor(POLLIN, timeout)) return 0;
-    // On the pseudo-terminal only what is asked for is taken: what the PC has written and the
-    // controller not yet read is its own to purge.
-    const std::size_t ask = m_isSocket ? m_in.size() : std::min(m_in.size(), buffer.size());
+    // On an unpaced pseudo-terminal only what is asked for is taken: what the PC has written and
+    // the controller not yet read is its own to purge. On a paced line it is on its way once
+    // written, and its time of arrival starts its way across.
+    const std::size_t ask =
+        m_isSocket || paced ? m_in.size() : std::min(m_in.size(), buffer.size());
     const ssize_t n = ::read(m_fd, m_in.data(), ask);
     if (n > 0) {
       m_inAt = 0;
       m_inEnd = static_cast<std::size_t>(n);
+      if (paced) {
+        m_inStart = std::max(m_inLineFree, Clock::now());
+        m_inLineFree = m_inStart + LineTime(m_inEnd, m_bytesPerSecond);
+      }
       continue;
     }
     if (n == 0) throw StreamClosed("end of stream");
@@ -87,18 +111,20 @@ void FdStream::Write(std::span<const std::uint8_t> data) {
   // have carried its last byte, so that the PC sees them arrive at the line's rate.
   // The pieces are timed from when the line became free, not from when a late wake-up happened
   // to write them, so that the slack of every sleep does not add up over a unit.
+  // An answer begins to cross once what it answers is over.
   const std::size_t piece = std::max<std::size_t>(1, m_bytesPerSecond / 1000);
-  m_lineFree = std::max(m_lineFree, Clock::now());
+  m_lineFree = std::max({m_lineFree, m_inOver, Clock::now()});
   for (std::size_t at = 0; at < data.size(); at += piece) {
     const auto chunk = data.subspan(at, std::min(piece, data.size() - at));
-    m_lineFree += std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(double(chunk.size()) / m_bytesPerSecond));
+    m_lineFree += LineTime(chunk.size(), m_bytesPerSecond);
     SleepUntil(m_lineFree);
     WriteAll(chunk);
   }
 }
 
-void FdStream::Pause(Millis duration) { SleepUntil(Clock::now() + duration); }
+void FdStream::Pause(Millis duration) {
+  SleepUntil(std::max(Clock::now(), m_inOver) + duration);
+}
 
 void FdStream::SleepUntil(std::chrono::steady_clock::time_point when) {
   for (;;) {

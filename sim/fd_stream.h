@@ -17,12 +17,13 @@ class FdStream : public ByteStream {
   // closed connection is an error rather than a signal.
   FdStream(int fd, int stopFd, bool isSocket);
 
-  // Paces what is written to `bytesPerSecond`, as a serial line of that rate would carry it.
-  // 0: no pacing.
-  void SetPace(unsigned bytesPerSecond) { m_bytesPerSecond = bytesPerSecond; }
+  // Paces both directions to `bytesPerSecond`, as a serial line of that rate would carry them:
+  // what is written is handed over only once the line would have carried its last byte, and a
+  // write (or a pause) begins only once what has been read would be over. 0: no pacing.
+  void SetPace(unsigned bytesPerSecond);
 
-  // On a socket, hands out what an earlier read took in beyond its caller's need before it waits
-  // again: one read of the descriptor per frame rather than one per field of it.
+  // On a socket (and a paced line), hands out what an earlier read took in beyond its caller's
+  // need before it waits again: one read of the descriptor per frame rather than one per field.
   std::size_t ReadSome(std::span<std::uint8_t> buffer, Millis timeout) override;
   void Write(std::span<const std::uint8_t> data) override;
   void Pause(Millis duration) override;
@@ -41,7 +42,11 @@ class FdStream : public ByteStream {
   int m_stopFd;
   bool m_isSocket;
   unsigned m_bytesPerSecond = 0;
+  // When each direction of a paced line has carried all it was given.
   std::chrono::steady_clock::time_point m_lineFree{};
+  std::chrono::steady_clock::time_point m_inLineFree{};
+  std::chrono::steady_clock::time_point m_inStart{};  // when the bytes in m_in began to cross
+  std::chrono::steady_clock::time_point m_inOver{};   // when the last byte read is over
   std::array<std::uint8_t, 4096> m_in{};
   std::size_t m_inAt = 0;
   std::size_t m_inEnd = 0;

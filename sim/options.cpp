@@ -156,8 +156,9 @@ Endpoints (without either: --tcp 127.0.0.1:1200):
 
 Options:
   --store DIR         the file store (created when missing); see "The store"
-  --baud N            send over the pseudo-terminal at N/10 bytes per second, as a
-                      serial line of N baud would carry it
+  --baud N            pace the pseudo-terminal at N/10 bytes per second both ways, as a
+                      serial line of N baud would carry it: what is sent reaches the PC,
+                      and what the PC sends is answered, once the line has carried it
   --log FILE          log every unit received (recv) and sent (send) in hex with a
                       time stamp, plus notes, PROBLEM lines and FAULT lines
   --info-line TEXT    a line of the information record (UTF-8, sent in

@@ -109,6 +109,16 @@ Sending SendOneFrame(ExchangeEnv& env, const SiteRef& site,
     env.io.Send(std::span(frame).first(keep));
     return Sending::kDamaged;
   }
+  if (const FaultSpec* f = env.faults.Take(site, {FaultKind::kOverlong})) {
+    // Bytes that look like the start of a frame, so that a PC which took them for the next
+    // header would show it.
+    std::vector<std::uint8_t> longer = frame;
+    longer.resize(frame.size() + static_cast<std::size_t>(f->bytes.value_or(4)), cabrix::kFrameSync);
+    env.io.Log().Fault(DescribeFiring(*f, site) + ": " + std::to_string(longer.size() - frame.size()) +
+                       " bytes beyond the frame's length");
+    env.io.Send(longer);
+    return Sending::kDamaged;
+  }
   if (const FaultSpec* f = env.faults.Take(site, {FaultKind::kSplitFrame})) {
     const std::size_t first = std::min<std::size_t>(f->bytes.value_or(4), frame.size());
     env.io.Log().Fault(DescribeFiring(*f, site) + ": " + std::to_string(first) + " bytes, " +

@@ -321,12 +321,19 @@ TEST(EndToEndPty, BaudPacesWhatGoesOverTheLine) {
   o.args = {"--baud", "9600"};
   SimProcess sim(std::move(o));
   cabrix::test::WriteFileBytes(sim.Store() / "p.bin", PatternBytes(960));
-  auto channel = OpenSerial(sim.PtyPath().string(), 3s);
-  PcClient client(*channel, false);
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(client.Download("p.bin"), PatternBytes(960));
-  // 960 data bytes and some framing at 960 bytes per second: never under a second.
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 1s);
+  // 960 data bytes and some framing at 960 bytes per second, either way: never under a second.
+  // On the way in, the simulator answers a frame only once the line has carried all of it.
+  for (const bool upload : {false, true}) {
+    auto channel = OpenSerial(sim.PtyPath().string(), 3s);
+    PcClient client(*channel, false);
+    const auto start = std::chrono::steady_clock::now();
+    if (upload) {
+      client.Upload("q.bin", PatternBytes(960));
+    } else {
+      EXPECT_EQ(client.Download("p.bin"), PatternBytes(960));
+    }
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 1s) << (upload ? "upload" : "download");
+  }
 }
 
 }  // namespace

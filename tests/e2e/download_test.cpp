@@ -25,6 +25,13 @@ bool HasUnit(const std::string& log, const std::string& bytes) {
   return std::find(units.begin(), units.end(), Hex(bytes)) != units.end();
 }
 
+// How many frames the PC answered with code 20.
+long Rejections(const std::string& log) {
+  const auto units = ReceivedUnits(log);
+  return std::count_if(units.begin(), units.end(),
+                       [](const std::string& u) { return u.rfind("55 55 14 00", 0) == 0; });
+}
+
 using Download = OverEachLink;
 
 TEST_P(Download, OneAndSeveralSegmentsAndAnEmptyFileArriveWhole) {
@@ -152,6 +159,7 @@ TEST_P(Download, DamagedReplyFramesAreRecovered) {
   SimProcess& sim = StartSim({"--fault", "bad-checksum,op=download,frame=2", "--fault",
                               "code20-header,op=download,frame=3", "--fault",
                               "split-frame,op=download,frame=4", "--fault",
+                              "split-frame,op=download,frame=6,bytes=60", "--fault",
                               "bad-checksum,op=download,segment=2,frame=1"});
   const std::string data = test::PatternBytes(9000, 13);
   test::WriteFileBytes(sim.Store() / "a.bin", data);
@@ -163,7 +171,11 @@ TEST_P(Download, DamagedReplyFramesAreRecovered) {
   EXPECT_TRUE(FaultFired(sim, "bad-checksum,op=download,frame=2"));
   EXPECT_TRUE(FaultFired(sim, "code20-header,op=download,frame=3"));
   EXPECT_TRUE(FaultFired(sim, "split-frame,op=download,frame=4"));
+  EXPECT_TRUE(FaultFired(sim, "split-frame,op=download,frame=6,bytes=60"));
   EXPECT_TRUE(FaultFired(sim, "bad-checksum,op=download,segment=2,frame=1"));
+  // The two bad checksums are the only frames rejected: a frame that comes in two pieces, split
+  // inside its header or its payload, is read whole at once.
+  EXPECT_EQ(Rejections(sim.Log()), 2) << sim.Log();
 }
 
 TEST_P(Download, ARefusedNextSegmentRequestIsSentAgain) {
@@ -178,11 +190,15 @@ TEST_P(Download, ARefusedNextSegmentRequestIsSentAgain) {
   EXPECT_TRUE(FaultFired(sim, "reject-request,op=download,segment=2"));
 }
 
-TEST_P(Download, ATruncatedFrameIsRejectedAndTakenAgain) {
-  // Half a frame: the payload read returns what came, the checksum fails, the PC answers code
-  // 20 and the controller repeats the frame.
-  SimProcess& sim = StartSim({"--fault", "truncate,op=download,frame=2"});
-  const std::string data = test::PatternBytes(1000, 15);
+TEST_P(Download, AFrameOfAnotherLengthThanItSaysIsRejectedOnceAndTakenAgain) {
+  // Frame 2 cut short where its missing half is zeros, so that its sum still matches; frame 3
+  // with four bytes too many, frame 5 with so many that they run past 128: each is answered
+  // with code 20 once, and its repetition, on a line emptied of the stray bytes, is taken.
+  SimProcess& sim = StartSim({"--fault", "truncate,op=download,frame=2", "--fault",
+                              "overlong,op=download,frame=3", "--fault",
+                              "overlong,op=download,frame=5,bytes=40"});
+  std::string data = test::PatternBytes(1000, 15);
+  std::fill(data.begin() + 186, data.begin() + 250, '\0');  // the second half of frame 2
   test::WriteFileBytes(sim.Store() / "a.bin", data);
   test::WriteFileBytes(Pc("a.bin"), "old");
   const ToolRun r = Run({LinkSwitch(), FolderSwitch(), "/dn", "a.bin"});
@@ -190,6 +206,9 @@ TEST_P(Download, ATruncatedFrameIsRejectedAndTakenAgain) {
   EXPECT_EQ(test::ReadFileBytes(Pc("a.bin")), data);
   EXPECT_TRUE(TempFilesIn(m_pc.Path()).empty());
   EXPECT_TRUE(FaultFired(sim, "truncate,op=download,frame=2"));
+  EXPECT_TRUE(FaultFired(sim, "overlong,op=download,frame=3"));
+  EXPECT_TRUE(FaultFired(sim, "overlong,op=download,frame=5,bytes=40"));
+  EXPECT_EQ(Rejections(sim.Log()), 3) << sim.Log();
 }
 
 CABRIX_E2E_OVER_EACH_LINK(Download);

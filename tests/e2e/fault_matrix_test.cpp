@@ -70,6 +70,7 @@ const std::vector<FaultKind>& Kinds() {
       {"delay-frame", kReplying, true, false, true},
       {"split-frame", kReplying, true, false, true},
       {"truncate", kReplying, true, false, true},
+      {"overlong", kReplying, true, false, true},
       // Every reply and segment of more than one frame; the information and delete replies
       // fit into one frame, which is the last.
       {"repeat-frame", kReplying, true, false, true},

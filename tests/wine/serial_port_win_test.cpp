@@ -187,6 +187,27 @@ TEST_F(SerialPortWin, ReadEndsSoonAfterTheLastByteOfAShortBurst) {
   EXPECT_LT(took, milliseconds(4000));
 }
 
+TEST_F(SerialPortWin, ReadWithinTakesWhatIsThereOrWaitsOnlyAsLongAsAsked) {
+  std::array<std::uint8_t, 8> buffer{};
+  IoResult r = m_portB.ReadWithin(buffer, milliseconds(0));
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.count, 0u);
+  Send(m_portA, {4, 5, 6});
+  r = m_portB.ReadWithin(buffer, milliseconds(5000));
+  ASSERT_TRUE(r.ok);
+  ASSERT_GE(r.count, 1u);
+  EXPECT_EQ(buffer[0], 4);
+  // The port's own time-outs stay as they were: a read with nothing arriving ends at its total
+  // of 8 * 2 + 300 ms, not after the 5 s just asked for.
+  m_portB.Purge();
+  const auto start = Clock::now();
+  r = m_portB.Read(buffer);
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.count, 0u);
+  EXPECT_GE(Since(start), milliseconds(250));
+  EXPECT_LT(Since(start), milliseconds(4000));
+}
+
 TEST_F(SerialPortWin, PurgeDropsWhatWasReceived) {
   Send(m_portA, {7, 8, 9});
   std::array<std::uint8_t, 1> first{};

@@ -1,11 +1,18 @@
 #include "link/plc_link.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "link/link_error.h"
 #include "platform/stop_request.h"
 
 namespace cabrix {
+
+namespace {
+// A purge that never finds the line quiet gives up after this long; the rejection then goes out
+// all the same.
+constexpr std::chrono::milliseconds kPurgeLimit{2000};
+}  // namespace
 
 CPlcLink::CPlcLink() {
   // The event is created not signalled by StopEvent's constructor (which throws when it cannot
@@ -49,6 +56,7 @@ bool CPlcLink::ConfigureSerial(platform::SerialPort& handle, std::uint32_t write
   timeouts.readTotalConstantMs = readTotalConstant;
   timeouts.writeTotalMultiplierMs = writeTotalMultiplier;
   timeouts.writeTotalConstantMs = writeTotalConstant;
+  if (readInterval != 0) m_readInterval = std::chrono::milliseconds(readInterval);
   switch (handle.Configure(timeouts)) {
     case platform::SerialConfigResult::kOk: break;
     case platform::SerialConfigResult::kGetStateFailed: throw CLinkError(kLinkGetStateFailed);
@@ -67,6 +75,15 @@ int CPlcLink::ReadSerial(platform::SerialPort& handle, std::span<std::uint8_t> b
   if (!r.ok) throw CLinkError(kLinkCallFailed);
   if (r.count == 0) throw CLinkError(kLinkNoData);
   return static_cast<int>(r.count);
+}
+
+std::size_t CPlcLink::ReadSerialWithin(platform::SerialPort& handle, std::span<std::uint8_t> buffer,
+                                       std::chrono::milliseconds wait) {
+  CheckStop();
+  const platform::IoResult r = handle.ReadWithin(buffer, wait);
+  CheckStopAfterCall();
+  if (!r.ok) throw CLinkError(kLinkCallFailed);
+  return r.count;
 }
 
 bool CPlcLink::WriteSerial(platform::SerialPort& handle, std::span<const std::uint8_t> data) {
@@ -93,19 +110,29 @@ void CPlcLink::SetReceiveBound(std::uint32_t multiplierMs, std::uint32_t constan
   m_receiveConstantMs = constantMs;
 }
 
+std::chrono::milliseconds CPlcLink::ReceiveBound(std::size_t count) const {
+  return std::chrono::milliseconds(static_cast<std::int64_t>(count) * m_receiveMultiplierMs +
+                                   m_receiveConstantMs);
+}
+
 int CPlcLink::ReceiveTcp(platform::TcpSocket& socket, std::span<std::uint8_t> buffer) {
+  const std::size_t n = ReceiveTcpWithin(socket, buffer, ReceiveBound(buffer.size()));
+  if (n == 0) throw CLinkError(kLinkNoData);
+  return static_cast<int>(n);
+}
+
+std::size_t CPlcLink::ReceiveTcpWithin(platform::TcpSocket& socket, std::span<std::uint8_t> buffer,
+                                       std::chrono::milliseconds wait) {
   CheckStop();
-  const auto bound = std::chrono::milliseconds(
-      static_cast<std::int64_t>(buffer.size()) * m_receiveMultiplierMs + m_receiveConstantMs);
-  const platform::TcpSocket::RecvResult r = socket.Receive(buffer, bound);
+  const platform::TcpSocket::RecvResult r = socket.Receive(buffer, wait);
   CheckStopAfterCall();
   switch (r.status) {
-    case platform::TcpSocket::RecvStatus::kData: return static_cast<int>(r.count);
+    case platform::TcpSocket::RecvStatus::kData: return r.count;
     case platform::TcpSocket::RecvStatus::kError: throw CLinkError(kLinkCallFailed);
     case platform::TcpSocket::RecvStatus::kClosed:
     case platform::TcpSocket::RecvStatus::kTimedOut: break;
   }
-  throw CLinkError(kLinkNoData);
+  return 0;
 }
 
 bool CPlcLink::SendTcp(platform::TcpSocket& socket, std::span<const std::uint8_t> data) {
@@ -123,8 +150,62 @@ std::size_t CSerialChannel::Read(std::span<std::uint8_t> buffer) {
 
 void CSerialChannel::Write(std::span<const std::uint8_t> data) { m_link.WriteSerial(m_port, data); }
 
+std::size_t CSerialChannel::ReadAvailable(std::span<std::uint8_t> buffer) {
+  return m_link.ReadSerialWithin(m_port, buffer, std::chrono::milliseconds(0));
+}
+
+// Emptying the driver's queue alone would leave the bytes still on their way to be taken for
+// the next unit; so the line is read until it has been quiet for the interval.
+void CSerialChannel::Purge() {
+  const auto end = std::chrono::steady_clock::now() + kPurgeLimit;
+  std::uint8_t scratch[256];
+  while (m_link.ReadSerialWithin(m_port, scratch, m_link.ReadInterval()) > 0) {
+    if (std::chrono::steady_clock::now() >= end) return;
+  }
+}
+
+std::size_t CTcpChannel::TakeBuffered(std::span<std::uint8_t> buffer) {
+  const std::size_t n = std::min(buffer.size(), m_inEnd - m_inAt);
+  std::copy_n(m_in.begin() + static_cast<std::ptrdiff_t>(m_inAt), n, buffer.begin());
+  m_inAt += n;
+  return n;
+}
+
 std::size_t CTcpChannel::Read(std::span<std::uint8_t> buffer) {
-  return static_cast<std::size_t>(m_link.ReceiveTcp(m_socket, buffer));
+  if (buffer.empty()) return 0;
+  if (m_inAt == m_inEnd) {
+    const std::size_t n = m_link.ReceiveTcpWithin(m_socket, m_in, m_link.ReceiveBound(buffer.size()));
+    if (n == 0) throw CLinkError(kLinkNoData);
+    m_inAt = 0;
+    m_inEnd = n;
+  }
+  return TakeBuffered(buffer);
+}
+
+std::size_t CTcpChannel::ReadUnit(std::span<std::uint8_t> buffer) {
+  std::size_t got = Read(buffer);
+  while (got < buffer.size()) {
+    if (m_inAt == m_inEnd) {
+      const std::size_t n = m_link.ReceiveTcpWithin(m_socket, m_in, m_link.ReadInterval());
+      if (n == 0) break;  // quiet for the interval (or closed): the unit is what came
+      m_inAt = 0;
+      m_inEnd = n;
+    }
+    got += TakeBuffered(buffer.subspan(got));
+  }
+  return got;
+}
+
+std::size_t CTcpChannel::ReadAvailable(std::span<std::uint8_t> buffer) {
+  return TakeBuffered(buffer);
+}
+
+void CTcpChannel::Purge() {
+  m_inAt = m_inEnd = 0;
+  const auto end = std::chrono::steady_clock::now() + kPurgeLimit;
+  while (m_link.ReceiveTcpWithin(m_socket, m_in, m_link.ReadInterval()) > 0) {
+    if (std::chrono::steady_clock::now() >= end) return;
+  }
 }
 
 void CTcpChannel::Write(std::span<const std::uint8_t> data) { m_link.SendTcp(m_socket, data); }

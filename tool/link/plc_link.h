@@ -4,6 +4,8 @@
 // its link failure code.
 #pragma once
 
+#include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -31,6 +33,10 @@ class CPlcLink {
                        std::uint32_t writeTotalMultiplier, std::uint32_t readTotalMultiplier,
                        std::uint32_t readInterval, std::uint32_t readTotalConstant);  // 9, 7, 6
   int ReadSerial(platform::SerialPort& handle, std::span<std::uint8_t> buffer);      // 2, 10, 5
+  // One read that returns what is there as soon as anything is, waiting at most `wait`; 0 when
+  // nothing came in that time.
+  std::size_t ReadSerialWithin(platform::SerialPort& handle, std::span<std::uint8_t> buffer,
+                               std::chrono::milliseconds wait);  // 2, 10
   bool WriteSerial(platform::SerialPort& handle, std::span<const std::uint8_t> data);  // 2, 10, 4
   // Drops pending bytes both ways; a failure is not reported, as the exchanges never look.
   void PurgeSerial(platform::SerialPort& handle);
@@ -40,7 +46,16 @@ class CPlcLink {
   platform::TcpSocket ConnectTcp(int port, const platform::Ipv4Address& address);  // closed on failure
   int ReceiveTcp(platform::TcpSocket& socket, std::span<std::uint8_t> buffer);  // 2, 10, 5
   bool SendTcp(platform::TcpSocket& socket, std::span<const std::uint8_t> data);  // 2, 10, 4
+  // One receive that waits at most `wait`; 0 when nothing came in that time or the controller
+  // has closed the connection (the next ReceiveTcp then fails with 5).
+  std::size_t ReceiveTcpWithin(platform::TcpSocket& socket, std::span<std::uint8_t> buffer,
+                               std::chrono::milliseconds wait);  // 2, 10
   void SetReceiveBound(std::uint32_t multiplierMs, std::uint32_t constantMs);
+  std::chrono::milliseconds ReceiveBound(std::size_t count) const;
+
+  // The gap after which a unit that has begun is taken to be over: the serial read interval of
+  // the exchange (ConfigureSerial), which a TCP exchange keeps as well.
+  std::chrono::milliseconds ReadInterval() const { return m_readInterval; }
 
  protected:
   CPlcLink();
@@ -58,30 +73,48 @@ class CPlcLink {
  private:
   std::uint32_t m_receiveMultiplierMs = 20;
   std::uint32_t m_receiveConstantMs = 2000;
+  std::chrono::milliseconds m_readInterval{200};  // every exchange has 200 ms
 };
 
-// The channel of a serial exchange: ReadSerial and WriteSerial on one open port.
+// The channel of a serial exchange: ReadSerial and WriteSerial on one open port. A read ends at
+// its count or at the read interval by itself, so a unit read is a plain read.
 class CSerialChannel : public CByteChannel {
  public:
   CSerialChannel(CPlcLink& link, platform::SerialPort& port) : m_link(link), m_port(port) {}
   std::size_t Read(std::span<std::uint8_t> buffer) override;
   void Write(std::span<const std::uint8_t> data) override;
+  std::size_t ReadAvailable(std::span<std::uint8_t> buffer) override;
+  void Purge() override;
 
  private:
   CPlcLink& m_link;
   platform::SerialPort& m_port;
 };
 
-// The channel of a TCP exchange: ReceiveTcp and SendTcp on one connection.
+// The channel of a TCP exchange: receives and SendTcp on one connection. A stream keeps no unit
+// boundaries, so each receive takes whatever the stack holds, and reads hand it out: a frame
+// that came whole is taken with one receive, and a unit that came in pieces is gathered as a
+// serial read would gather it, until its count is in or the read interval passes without more.
 class CTcpChannel : public CByteChannel {
  public:
   CTcpChannel(CPlcLink& link, platform::TcpSocket& socket) : m_link(link), m_socket(socket) {}
+  // What an earlier receive took in, or else one receive bounded as ReceiveTcp bounds a receive
+  // of buffer.size() bytes.
   std::size_t Read(std::span<std::uint8_t> buffer) override;
   void Write(std::span<const std::uint8_t> data) override;
+  std::size_t ReadUnit(std::span<std::uint8_t> buffer) override;
+  // What earlier receives took in and no read has handed out yet.
+  std::size_t ReadAvailable(std::span<std::uint8_t> buffer) override;
+  void Purge() override;
 
  private:
+  std::size_t TakeBuffered(std::span<std::uint8_t> buffer);
+
   CPlcLink& m_link;
   platform::TcpSocket& m_socket;
+  std::array<std::uint8_t, 512> m_in{};
+  std::size_t m_inAt = 0;
+  std::size_t m_inEnd = 0;
 };
 
 }  // namespace cabrix

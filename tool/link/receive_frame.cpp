@@ -10,6 +10,14 @@ constexpr std::size_t kEndMarkerSize = 2;
 // A controller that repeats a frame which never passes the checksum would keep the receiver
 // answering code 20 for ever; after this many rejections in a row the exchange fails.
 constexpr int kMaxRejections = 20;
+
+// How many payload bytes to ask for. A length from 3 to 128 sizes the read, so that a whole frame
+// is in the moment its last byte is. A length of 2 or less may be an end marker's, which is known
+// only by the count that arrives; a length over 128 is more than the receiver takes. Either way
+// the read asks for 128 and ends when the line goes quiet.
+std::size_t PayloadReadSize(std::uint16_t length) {
+  return length > kEndMarkerSize && length <= kMaxPayload ? length : kMaxPayload;
+}
 }  // namespace
 
 ReceivedFrame ReceiveFrame(CByteChannel& channel, ReplyAcks& acks) {
@@ -24,7 +32,7 @@ ReceivedFrame ReceiveFrame(CByteChannel& channel, ReplyAcks& acks) {
     int attempts = 0;
     std::size_t got = 0;
     for (;;) {
-      got = channel.Read(header.bytes().first(kFrameHeaderSize));
+      got = channel.ReadUnit(header.bytes().first(kFrameHeaderSize));
       // The controller did not take our last acknowledgement: it sends code 20 where a header
       // belongs, and we repeat the acknowledgement as it was.
       if (got == kAckSize && Read16le(header.bytes(), 2) == kAckRejected) {
@@ -34,7 +42,8 @@ ReceivedFrame ReceiveFrame(CByteChannel& channel, ReplyAcks& acks) {
       if (got == kFrameHeaderSize) break;
     }
 
-    result.size = channel.Read(result.payload);
+    const std::size_t wanted = PayloadReadSize(header.length());
+    result.size = channel.ReadUnit(std::span(result.payload).first(wanted));
     if (result.size == kEndMarkerSize) {
       result.endMarker = true;
       result.number = header.number();
@@ -44,13 +53,20 @@ ReceivedFrame ReceiveFrame(CByteChannel& channel, ReplyAcks& acks) {
 
     CopyFrame(working, header.bytes(), result.data(), static_cast<int>(result.size));
     SetChecksum(working, static_cast<int>(result.size));
-    // A frame whose header announces another payload length than arrived was cut short (or
-    // runs on into what follows): its bytes cannot be trusted even where the 8-bit sum matches,
-    // as it does whenever the missing tail is zero bytes. It is rejected like a bad checksum, and
-    // the controller sends it again.
-    const bool whole = header.length() == result.size;
+    // A frame whose header announces another payload length than arrived was cut short, or
+    // carries more than its length says (bytes already behind a read sized from it): its bytes
+    // cannot be trusted even where the 8-bit sum matches, as it does whenever a missing tail is
+    // zero bytes. It is rejected like a bad checksum, and the controller sends it again.
+    bool whole = header.length() == result.size;
+    if (whole) {
+      std::uint8_t beyond[1];
+      whole = channel.ReadAvailable(beyond) == 0;
+    }
     const bool good = whole && working.checksum() == header.checksum();
 
+    // Before a rejection the line is left to go quiet and emptied: what remains of this frame
+    // (or arrives late) must not be taken for the header of its repetition.
+    if (!good) channel.Purge();
     acks.ack.set_number(header.number());
     acks.ack.set_code(good ? kAckAccepted : kAckRejected);
     channel.Write(acks.ack.bytes());

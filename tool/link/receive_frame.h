@@ -36,10 +36,11 @@ struct ReplyAcks {
 //  - a header is a read of exactly 8 bytes, and must come on the first or second read;
 //    a 6-byte unit with code 20 in its place makes the receiver repeat its last acknowledgement;
 //    the third read fails the exchange with code 10;
-//  - the payload is one read of up to 128 bytes; exactly 2 bytes is an end marker;
+//  - the payload is one read of as many bytes as the header's length says when that is 3 to
+//    128, else of up to 128; exactly 2 bytes is an end marker;
 //  - the frame is acknowledged with its number and code 10 when the checksum over the bytes
-//    read matches and as many arrived as its header announces, else code 20, in which case the
-//    controller repeats it and we wait again.
+//    read matches and exactly as many arrived as its header announces, else code 20, in which
+//    case the line is purged first, the controller repeats the frame and we wait again.
 ReceivedFrame ReceiveFrame(CByteChannel& channel, ReplyAcks& acks);
 
 // The order of the accepted frames of one message (a command reply, or one segment of a file

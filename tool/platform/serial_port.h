@@ -3,6 +3,7 @@
 // link failure codes is the link object's job.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -55,6 +56,11 @@ class SerialPort {
 
   // One read of up to buffer.size() bytes under the time-outs. count 0 with ok: nothing arrived.
   IoResult Read(std::span<std::uint8_t> buffer);
+
+  // One read of up to buffer.size() bytes that returns as soon as anything is there, waiting at
+  // most `wait` for it (0: what has already arrived, without waiting), whatever the time-outs.
+  // count 0 with ok: nothing came.
+  IoResult ReadWithin(std::span<std::uint8_t> buffer, std::chrono::milliseconds wait);
 
   // One write under the write time-out. A count below data.size() means the time-out ran out.
   IoResult Write(std::span<const std::uint8_t> data);

@@ -198,6 +198,32 @@ IoResult SerialPort::Read(std::span<std::uint8_t> buffer) {
   }
 }
 
+IoResult SerialPort::ReadWithin(std::span<std::uint8_t> buffer, std::chrono::milliseconds wait) {
+  if (!IsOpen()) return {};
+  if (buffer.empty()) return {true, 0};
+  const int fd = m_impl->fd.Get();
+  const auto deadline = SteadyClock::now() + std::max(wait, milliseconds(0));
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+    if (n > 0) return {true, static_cast<std::size_t>(n)};
+    if (n == 0) return {false, 0};  // the line hung up
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return {false, 0};
+    if (SteadyClock::now() >= deadline) return {true, 0};
+    pollfd p[2] = {{fd, POLLIN, 0}, {StopWakeFd(), POLLIN, 0}};
+    const int ready = ::poll(p, 2, PollTimeoutMs(deadline));
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      return {false, 0};
+    }
+    if (ready == 0 || p[1].revents != 0) return {true, 0};  // a stop: the caller sees to that
+    if ((p[0].revents & POLLNVAL) != 0) return {false, 0};
+    if ((p[0].revents & (POLLERR | POLLHUP)) != 0 && (p[0].revents & POLLIN) == 0) {
+      return {false, 0};
+    }
+  }
+}
+
 IoResult SerialPort::Write(std::span<const std::uint8_t> data) {
   if (!IsOpen()) return {};
   const std::size_t total = data.size();

@@ -16,6 +16,9 @@ namespace {
 constexpr DWORD kPurgeBoth = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 static_assert(kPurgeBoth == 15);
 
+// How often ReadWithin looks at the input queue while nothing is there.
+constexpr long long kQueueLookMs = 5;
+
 // A single ReadFile or WriteFile moves at most this many bytes; the frames are far smaller.
 DWORD ClampedSize(std::size_t size) {
   return static_cast<DWORD>(std::min<std::size_t>(size, 0x7FFFFFFF));
@@ -116,6 +119,31 @@ bool SerialPort::Purge() { return IsOpen() && PurgeComm(m_impl->handle, kPurgeBo
 IoResult SerialPort::Read(std::span<std::uint8_t> buffer) {
   if (!IsOpen()) return {};
   return m_impl->Transfer(false, buffer.data(), ClampedSize(buffer.size()));
+}
+
+IoResult SerialPort::ReadWithin(std::span<std::uint8_t> buffer, std::chrono::milliseconds wait) {
+  if (!IsOpen()) return {};
+  if (buffer.empty()) return {true, 0};
+  // What the driver holds is read at once: a read of no more than that never waits. Until
+  // something is there, the queue is looked at again every few milliseconds, `wait` in all.
+  using Clock = std::chrono::steady_clock;
+  const auto end = Clock::now() + wait;
+  for (;;) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(m_impl->handle, &errors, &status)) return {false, 0};
+    const DWORD n = std::min<DWORD>(status.cbInQue, ClampedSize(buffer.size()));
+    if (n > 0) return m_impl->Transfer(false, buffer.data(), n);
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
+    if (left.count() <= 0) return {true, 0};
+    const DWORD pause = static_cast<DWORD>(std::min<long long>(left.count(), kQueueLookMs));
+    const HANDLE stop = StopEventHandle();
+    if (stop == nullptr) {
+      Sleep(pause);
+    } else if (WaitForSingleObject(stop, pause) == WAIT_OBJECT_0) {
+      return {true, 0};  // asked to stop: the caller sees to that
+    }
+  }
 }
 
 IoResult SerialPort::Write(std::span<const std::uint8_t> data) {

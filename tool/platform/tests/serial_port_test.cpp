@@ -225,6 +225,29 @@ TEST_F(SerialPortTest, AtMostIntervalWithZeroTotalsReturnsAtOnce) {
   EXPECT_LT(MsSince(start), 100);
 }
 
+TEST_F(SerialPortTest, ReadWithinTakesWhatIsThereOrWaitsOnlyAsLongAsAsked) {
+  SerialPort port;
+  OpenConfigured(port, SerialTimeouts{200, 20, 5000, 1, 5000});
+  std::vector<std::uint8_t> in(16);
+  auto start = Clock::now();
+  IoResult r = port.ReadWithin(in, milliseconds(0));
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.count, 0u);
+  EXPECT_LT(MsSince(start), 100);
+  start = Clock::now();
+  r = port.ReadWithin(in, milliseconds(150));
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.count, 0u);
+  EXPECT_GE(MsSince(start), 145);
+  EXPECT_LT(MsSince(start), 3000);  // not the 16 * 20 + 5000 ms of a read
+  MasterWrite({1, 2, 3});
+  pollfd p{m_slave, POLLIN, 0};
+  ASSERT_EQ(::poll(&p, 1, 1000), 1);
+  r = port.ReadWithin(in, milliseconds(0));
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.count, 3u);
+}
+
 TEST_F(SerialPortTest, PurgeDropsPendingInput) {
   SerialPort port;
   OpenConfigured(port, SerialTimeouts{50, 0, 100, 0, 0});

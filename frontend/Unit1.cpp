@@ -16,14 +16,21 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QFrame>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QSettings>
+#include <QShortcut>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
+#include <functional>
+#include <memory>
 #include <stdexcept>
 
 TForm1 *Form1 = nullptr;
@@ -39,6 +46,49 @@ constexpr int kTopPanelHeight = 28;
 constexpr int kDirectoryListWidth = 168;
 
 const QString kStopQuestion = QStringLiteral("Прервать %1 и закрыть окно?");
+const QString kCopyCancelled = QStringLiteral("Копирование отменено.");
+const QString kDeleteCancelled = QStringLiteral("Удаление отменено.");
+
+// The least width of each half when the operator drags the split: the link bar's Set button
+// must stay in view.
+constexpr int kMinHalfWidth = 270;
+constexpr int kSplitHandleWidth = 6;
+constexpr int kProgressRefreshMs = 500;
+
+const char *const kSettingsOrganisation = "cabrix";
+const char *const kSettingsApplication = "tollmark";
+
+std::unique_ptr<QSettings> OpenSettings()
+{
+    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                       QString::fromLatin1(kSettingsOrganisation),
+                                       QString::fromLatin1(kSettingsApplication));
+}
+
+// A thin handle over the border of the two halves: dragging it moves the border.
+class TSplitHandle : public QWidget {
+public:
+    TSplitHandle(QWidget *parent, std::function<void(int Border)> Moved)
+        : QWidget(parent), FMoved(std::move(Moved))
+    {
+        setCursor(Qt::SplitHCursor);
+    }
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override
+    {
+        FGrab = event->position().toPoint().x() - width() / 2;
+    }
+    void mouseMoveEvent(QMouseEvent *event) override
+    {
+        if (event->buttons() & Qt::LeftButton)
+            FMoved(mapToParent(event->position().toPoint()).x() - FGrab);
+    }
+
+private:
+    std::function<void(int)> FMoved;
+    int FGrab = 0;
+};
 
 // Each item of the controller list keeps the controller's own bytes of its name.
 constexpr int kPlcBytesRole = Qt::UserRole;
@@ -57,6 +107,15 @@ QPushButton *NewButton(const char *name, const char *caption, QWidget *parent, i
     button->setObjectName(QString::fromLatin1(name));
     button->setGeometry(x, y, w, h);
     return button;
+}
+
+// A screen reader's name for a control (its object name is no word), and a tool tip that names
+// its keys.
+void Describe(QWidget *w, const QString &name, const QString &tip = QString())
+{
+    w->setAccessibleName(name);
+    if (!tip.isEmpty())
+        w->setToolTip(tip);
 }
 
 void SetItems(QListWidget &list, const QStringList &items)
@@ -90,7 +149,12 @@ TForm1::TForm1(QWidget *parent) : QWidget(parent)
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Form1"));
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+    FClock.start();
     CreateControls();
+    CreateShortcuts();
+    FProgressTimer = new QTimer(this);
+    FProgressTimer->setInterval(kProgressRefreshMs);
+    connect(FProgressTimer, &QTimer::timeout, this, [this] { ShowProgress(); });
     setGeometry(kFormLeft, kFormTop, kFormWidth, kFormHeight);
     setMinimumSize(kFormWidth, kFormHeight);
     FormResize();
@@ -143,7 +207,33 @@ void TForm1::CreateControls()
     Button5 = NewButton("Button5", "Set", Panel5, 184, 2, 75, 21);
     ListBox1 = new QListWidget(Panel3);
     ListBox1->setObjectName(QStringLiteral("ListBox1"));
-    ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListBox1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    Splitter1 = new TSplitHandle(this, [this](int border) {
+        if (width() > 0)
+            SetSplit(static_cast<double>(border) / width());
+    });
+    Splitter1->setObjectName(QStringLiteral("Splitter1"));
+
+    Describe(Button1, QStringLiteral("Удалить"), QStringLiteral("Удалить выбранные файлы контроллера (Delete, F8)"));
+    Describe(Button2, QStringLiteral("Копировать"),
+             QStringLiteral("Копировать выбранные файлы на другую сторону (F5)"));
+    Describe(Button3, QStringLiteral("Обновить список контроллера"),
+             QStringLiteral("Прочитать список файлов контроллера (Ctrl+R, F2)"));
+    Describe(Button4, QStringLiteral("Сведения о контроллере"), QStringLiteral("Сведения о контроллере (Ctrl+I)"));
+    Describe(Button5, QStringLiteral("Применить связь"),
+             QStringLiteral("Применить выбор связи и прочитать список файлов (Enter в поле адреса)"));
+    Describe(DriveComboBox1, QStringLiteral("Диск ПК"));
+    Describe(Label1, QStringLiteral("Свободное место на диске"));
+    Describe(DirectoryListBox1, QStringLiteral("Папки ПК"),
+             QStringLiteral("Enter или двойной щелчок открывает папку, Backspace — папка выше"));
+    Describe(FileListBox1, QStringLiteral("Файлы ПК"),
+             QStringLiteral("Несколько файлов выбираются с Ctrl и Shift"));
+    Describe(ComboBox1, QStringLiteral("Вид связи"));
+    Describe(Edit1, QStringLiteral("Адрес контроллера"));
+    Describe(ComboBox2, QStringLiteral("Последовательный порт"));
+    Describe(ListBox1, QStringLiteral("Файлы контроллера"),
+             QStringLiteral("Несколько файлов выбираются с Ctrl и Shift"));
+    Describe(Splitter1, QStringLiteral("Граница между ПК и контроллером"));
 
     // The PC side starts on the current drive and folder.
     for (const TDrive &drive : ListDrives())
@@ -163,6 +253,30 @@ void TForm1::CreateControls()
     connect(ComboBox1, &QComboBox::currentTextChanged, this, [this] { ComboBox1Change(); });
     FileListBox1->installEventFilter(this);
     ListBox1->installEventFilter(this);
+}
+
+void TForm1::CreateShortcuts()
+{
+    auto add = [this](QWidget *scope, const QKeySequence &keys, Qt::ShortcutContext context,
+                      QPushButton *button) {
+        auto *shortcut = new QShortcut(keys, scope);
+        shortcut->setContext(context);
+        // Through the button, so that a key does what a click does and nothing while it is off.
+        connect(shortcut, &QShortcut::activated, button, &QPushButton::click);
+    };
+    add(this, QKeySequence(Qt::Key_F5), Qt::WindowShortcut, Button2);
+    // Del only ever deletes on the controller: the keys act in its list alone.
+    add(ListBox1, QKeySequence(Qt::Key_Delete), Qt::WidgetShortcut, Button1);
+    add(ListBox1, QKeySequence(Qt::Key_F8), Qt::WidgetShortcut, Button1);
+    add(this, QKeySequence(Qt::CTRL | Qt::Key_R), Qt::WindowShortcut, Button3);
+    add(this, QKeySequence(Qt::Key_F2), Qt::WindowShortcut, Button3);
+    add(this, QKeySequence(Qt::CTRL | Qt::Key_I), Qt::WindowShortcut, Button4);
+    connect(Edit1, &QLineEdit::returnPressed, Button5, &QPushButton::click);
+    connect(ComboBox2->lineEdit(), &QLineEdit::returnPressed, Button5, &QPushButton::click);
+
+    auto *up = new QShortcut(QKeySequence(Qt::Key_Backspace), Panel2);
+    up->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(up, &QShortcut::activated, this, [this] { DirectoryListBox1->GoUp(); });
 }
 
 bool TForm1::eventFilter(QObject *watched, QEvent *event)
@@ -202,8 +316,18 @@ int HalfRoundedToEven(int Width)
 
 void TForm1::FormResize()
 {
-    Panel2->resize(HalfRoundedToEven(width()), Panel2->height());
+    int left = HalfRoundedToEven(width());
+    if (FSplit >= 0 && width() >= 2 * kMinHalfWidth)
+        left = std::clamp(static_cast<int>(std::lround(width() * FSplit)), kMinHalfWidth,
+                          width() - kMinHalfWidth);
+    Panel2->resize(left, Panel2->height());
     AlignControls();
+}
+
+void TForm1::SetSplit(double Share)
+{
+    FSplit = std::clamp(Share, 0.0, 1.0);
+    FormResize();
 }
 
 void TForm1::AlignControls()
@@ -223,20 +347,64 @@ void TForm1::AlignControls()
                               std::max(0, leftWidth - kDirectoryListWidth), listsHeight);
     Panel5->setGeometry(0, 0, Panel3->width(), kTopPanelHeight);
     ListBox1->setGeometry(0, kTopPanelHeight, Panel3->width(), listsHeight);
+    Splitter1->setGeometry(leftWidth - kSplitHandleWidth / 2, kTopPanelHeight, kSplitHandleWidth,
+                           listsHeight);
+    Splitter1->raise();
 }
 
 void TForm1::FormCreate()
 {
     ComboBox2->hide();
+    // A start after an earlier run lists the controller it was left on; a first start ever lists
+    // the one of the address field's initial text.
+    RestoreSettings();
     FPcSideActive = false;
     FPlcSideActive = false;
     FPlc = new TCabrix(this);
     FPlc->OnBeforeRun = [this](QObject *sender) { ShowWait(sender); };
     FPlc->OnAfterRun = [this](QObject *sender) { HideWait(sender); };
+    FPlc->OnProgress = [this](const TProgressReport &report) {
+        FProgress.Take(report, FClock.elapsed());
+        ShowProgress();
+    };
     FWaitText.clear();
-    FPlc->SetLinkKind(0);
-    FPlc->SetIP(Edit1->text());
+    ApplyLink();
     Button3Click();
+}
+
+void TForm1::RestoreSettings()
+{
+    const auto settings = OpenSettings();
+    const QString kind = settings->value(QStringLiteral("link/kind")).toString();
+    if (kind.isEmpty())
+        return;
+    Edit1->setText(settings->value(QStringLiteral("link/address"), Edit1->text()).toString());
+    ComboBox2->setEditText(settings->value(QStringLiteral("link/port")).toString());
+    ComboBox1->setCurrentIndex(kind == QLatin1String("COM") ? 1 : 0);
+    const QByteArray geometry = settings->value(QStringLiteral("window/geometry")).toByteArray();
+    if (!geometry.isEmpty())
+        restoreGeometry(geometry);
+    bool known = false;
+    const double split = settings->value(QStringLiteral("window/split")).toDouble(&known);
+    if (known && split > 0 && split < 1)
+        FSplit = split;
+    FormResize();
+}
+
+void TForm1::SaveLink() const
+{
+    const auto settings = OpenSettings();
+    settings->setValue(QStringLiteral("link/kind"), TcpChosen() ? QStringLiteral("TCP") : QStringLiteral("COM"));
+    settings->setValue(QStringLiteral("link/address"), Edit1->text());
+    settings->setValue(QStringLiteral("link/port"), ComboBox2->currentText());
+}
+
+void TForm1::SaveWindow() const
+{
+    const auto settings = OpenSettings();
+    settings->setValue(QStringLiteral("window/geometry"), saveGeometry());
+    if (FSplit >= 0)
+        settings->setValue(QStringLiteral("window/split"), FSplit);
 }
 
 QString TForm1::ChosenDriveRoot() const { return DriveComboBox1->currentData().toString(); }
@@ -304,10 +472,8 @@ void TForm1::ComboBox1Change()
     }
 }
 
-void TForm1::Button5Click()
+void TForm1::ApplyLink()
 {
-    if (FPlc->Running())
-        return;
     if (TcpChosen()) {
         FPlc->SetLinkKind(0);
         FPlc->SetIP(Edit1->text());
@@ -315,6 +481,14 @@ void TForm1::Button5Click()
         FPlc->SetLinkKind(1);
         FPlc->SetPort(ComboBox2->currentText());
     }
+}
+
+void TForm1::Button5Click()
+{
+    if (FPlc->Running())
+        return;
+    ApplyLink();
+    SaveLink();
     Button3Click();
 }
 
@@ -329,14 +503,18 @@ QString TForm1::Relist()
 
 void TForm1::SetPlcItems(const TPlcNames &Names)
 {
-    const QList<QListWidgetItem *> selected = ListBox1->selectedItems();
-    const QByteArray kept = selected.isEmpty() ? QByteArray() : PlcItem(*selected.front()).Bytes;
+    QList<QByteArray> kept;
+    for (QListWidgetItem *item : ListBox1->selectedItems())
+        kept.append(PlcItem(*item).Bytes);
+    const QByteArray current = ListBox1->currentItem() != nullptr ? PlcItem(*ListBox1->currentItem()).Bytes
+                                                                   : QByteArray();
     ListBox1->clear();
     for (const TPlcName &name : Names) {
         auto *item = new QListWidgetItem(name.Text, ListBox1);
         item->setData(kPlcBytesRole, name.Bytes);
-        if (!kept.isEmpty() && name.Bytes == kept)
-            ListBox1->setCurrentItem(item);
+        if (!current.isEmpty() && name.Bytes == current)
+            ListBox1->setCurrentItem(item, QItemSelectionModel::NoUpdate);
+        item->setSelected(kept.contains(name.Bytes));
     }
 }
 
@@ -392,12 +570,13 @@ TSelection TForm1::Selection() const
     s.Side = ActiveSide();
     s.PlcListValid = FPlcListValid;
     s.Folder = QDir::toNativeSeparators(FileListBox1->Directory());
-    s.PcFile = FileListBox1->FileName();
-    const QList<QListWidgetItem *> selected = ListBox1->selectedItems();
-    if (!selected.isEmpty())
-        s.PlcFile = PlcItem(*selected.front());
-    for (int i = 0; i < ListBox1->count(); ++i)
-        s.Listed.append(PlcItem(*ListBox1->item(i)));
+    s.PcFiles = FileListBox1->FileNames();
+    for (int i = 0; i < ListBox1->count(); ++i) {
+        const QListWidgetItem &item = *ListBox1->item(i);
+        s.Listed.append(PlcItem(item));
+        if (item.isSelected())
+            s.PlcFiles.append(PlcItem(item));
+    }
     return s;
 }
 
@@ -429,12 +608,26 @@ void TForm1::Carry(const TPlan &Plan)
         ErrorBox(Plan.Refusal);
         return;
     }
-    for (const TQuestion &question : Plan.Questions) {
-        if (!Confirmed(question.Text, question.DefaultButton))
-            return;
+    const auto call = TActionPlanner::Decide(Plan, [](const TQuestion &question) {
+        return MessageDlg(question.Text, TMsgDlgType::mtConfirmation, question.DefaultButton, question.ToAll);
+    });
+    if (call)
+        RunCall(*call);
+}
+
+bool TForm1::CallTool(const TToolCall &Call)
+{
+    switch (Call.Kind) {
+    case TCallKind::PutFile:
+        return FPlc->PutFiles(Call.PcPaths);
+    case TCallKind::GetFile:
+        return FPlc->GetFiles(Call.PcPaths, Call.PlcNames);
+    case TCallKind::DelFile:
+        return FPlc->DelFiles(Call.PlcNames);
+    case TCallKind::None:
+        break;
     }
-    if (Plan.Call.Kind != TCallKind::None)
-        RunCall(Plan.Call);
+    return false;
 }
 
 void TForm1::RunCall(const TToolCall &Call)
@@ -442,25 +635,22 @@ void TForm1::RunCall(const TToolCall &Call)
     const TSide side = ActiveSide();
     FWaitText = Call.WaitText;
     FRunningCall = Call.Kind;
-    bool ok = false;
-    switch (Call.Kind) {
-    case TCallKind::PutFile:
-        ok = FPlc->PutFile(Call.PcPath);
-        break;
-    case TCallKind::GetFile:
-        ok = FPlc->GetFile(Call.PcPath, Call.PlcName);
-        break;
-    case TCallKind::DelFile:
-        ok = FPlc->DelFile(Call.PlcName);
-        break;
-    case TCallKind::None:
-        break;
+    FCancelPending = false;
+    // What is sent is measured in advance; what is read becomes known as it arrives.
+    QList<std::int64_t> sizes;
+    for (qsizetype i = 0; i < Call.Shown.size(); ++i) {
+        const QFileInfo file(Call.PcPaths.value(i));
+        sizes.append(Call.Kind == TCallKind::PutFile && file.isFile() ? file.size() : -1);
     }
+    FProgress.Begin(Call.Shown, sizes, FClock.elapsed());
+    const bool ok = CallTool(Call);
+    const bool cancelled = FCancelPending && FPlc->Stopped();
     FRunningCall = TCallKind::None;
+    FCancelPending = false;
     FWaitText.clear();
     if (FClosePending)
         return;
-    const QString error = ok ? QString() : FPlc->LastError;
+    const QString error = ok || cancelled ? QString() : FPlc->LastError;
     if (Call.Kind == TCallKind::GetFile)
         FileListBox1->Update();
     // Whatever the outcome, the controller list then shows what the controller holds.
@@ -472,16 +662,35 @@ void TForm1::RunCall(const TToolCall &Call)
         FileListBox1->setFocus();
     else if (side == TSide::Plc)
         ListBox1->setFocus();
+    if (cancelled)
+        NoticeBox(Call.Kind == TCallKind::DelFile ? kDeleteCancelled : kCopyCancelled);
     if (!error.isEmpty())
         ErrorBox(error);
     if (!listError.isEmpty() && listError != error)
         ErrorBox(listError);
 }
 
+void TForm1::ShowProgress()
+{
+    if (Form3 != nullptr && Form3->isVisible())
+        Form3->ShowProgress(FProgress, FClock.elapsed(), FRunningCall == TCallKind::DelFile);
+}
+
+void TForm1::CancelRun()
+{
+    if (FPlc == nullptr || !FPlc->Running() || FRunningCall == TCallKind::None || FCancelPending)
+        return;
+    FCancelPending = true;
+    if (Form3 != nullptr)
+        Form3->ShowStopping();
+    FPlc->RequestStop();
+}
+
 void TForm1::closeEvent(QCloseEvent *event)
 {
     if (FPlc == nullptr || !FPlc->Running()) {
         FClosePending = false;
+        SaveWindow();
         QWidget::closeEvent(event);
         return;
     }
@@ -511,13 +720,17 @@ void TForm1::ShowWait(QObject *)
 {
     if (FWaitText.isEmpty() || Form3 == nullptr)
         return;
-    Form3->Label1->setText(FWaitText);
+    Form3->Start(FWaitText);
+    Form3->OnCancel = [this] { CancelRun(); };
     setEnabled(false);
     Form3->show();
+    ShowProgress();
+    FProgressTimer->start();
 }
 
 void TForm1::HideWait(QObject *)
 {
+    FProgressTimer->stop();
     if (Form3 != nullptr && Form3->isVisible()) {
         Form3->hide();
         setEnabled(true);

@@ -4,8 +4,10 @@
 
 #include "action_plan.h"
 #include "plc_names.h"
+#include "progress.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QLocale>
 #include <QString>
 #include <QStringList>
@@ -19,6 +21,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QTimer;
 class TCabrix;
 class TDirectoryListBox;
 class TFileListBox;
@@ -46,6 +49,7 @@ public:
     QComboBox *ComboBox2;
     QPushButton *Button5; // Set
     QListWidget *ListBox1;
+    QWidget *Splitter1;   // the handle between the two halves
 
     // The buttons' handlers do nothing while a console program runs (a listing or an information
     // query leaves the window enabled): one run at a time.
@@ -70,6 +74,10 @@ public:
     bool PlcSideActive() const { return FPlcSideActive; }
     const QString &WaitText() const { return FWaitText; }
     TCabrix *Plc() const { return FPlc; }
+    // The PC half's share of the width as the operator has dragged it; below 0 while it is the
+    // even half.
+    double Split() const { return FSplit; }
+    void SetSplit(double Share);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -81,7 +89,14 @@ protected:
 
 private:
     void CreateControls();
+    void CreateShortcuts();
     void AlignControls();
+    // The link, window size and split of the last run, applied before the first listing.
+    void RestoreSettings();
+    void SaveLink() const;
+    // Gives the tool wrapper the link chosen in the link bar.
+    void ApplyLink();
+    void SaveWindow() const;
     bool TcpChosen() const;
     QString ChosenDriveRoot() const;
     // Writes the drive's free-space text; false when the drive cannot be read.
@@ -92,6 +107,9 @@ private:
     // Shows the plan's notice or refusal, or asks its questions and makes its call.
     void Carry(const TPlan &Plan);
     void RunCall(const TToolCall &Call);
+    bool CallTool(const TToolCall &Call);
+    void ShowProgress();
+    void CancelRun();
     // Lists the controller into ListBox1; the listing's error text, empty when it succeeded.
     QString Relist();
     void SetPlcItems(const TPlcNames &Names);
@@ -104,6 +122,11 @@ private:
     bool FShownOnce = false;
     TCallKind FRunningCall = TCallKind::None; // the copy or delete under way
     bool FClosePending = false; // the operator closed the window during a run
+    bool FCancelPending = false; // the operator pressed Cancel during the run
+    TTransferProgress FProgress;
+    QElapsedTimer FClock;
+    QTimer *FProgressTimer = nullptr; // keeps the rate and time left current between reports
+    double FSplit = -1;
 };
 
 extern TForm1 *Form1;

@@ -32,6 +32,7 @@ TForm2::TForm2(QWidget *parent)
     QPalette face = ListBox1->palette();
     face.setColor(QPalette::Base, face.color(QPalette::Button));
     ListBox1->setPalette(face);
+    ListBox1->setAccessibleName(QStringLiteral("Сведения о контроллере"));
 
     Panel1 = new QFrame(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
@@ -42,6 +43,7 @@ TForm2::TForm2(QWidget *parent)
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setGeometry(272, 8, 75, 25);
     Button1->setDefault(true);
+    Button1->setAccessibleName(QStringLiteral("Закрыть"));
     connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
 }
 

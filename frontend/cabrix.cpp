@@ -10,10 +10,6 @@
 
 namespace {
 
-constexpr std::uint32_t kCopyTimeoutSec = 120;
-constexpr std::uint32_t kDeleteTimeoutSec = 60;
-constexpr std::uint32_t kQueryTimeoutSec = 30;
-
 struct ErrorText {
     std::int32_t code;
     const char *text;
@@ -162,25 +158,52 @@ void TCabrix::SplitFileArg(const QString &Path, QString &FolderArg, QString &Nam
     Name = Path.mid(cut);
 }
 
+namespace {
+
+// Each name between double quotes, after a blank.
+QByteArray QuotedNames(const QList<QByteArray> &names)
+{
+    QByteArray joined;
+    for (const QByteArray &name : names)
+        joined += " \"" + name + '"';
+    return joined;
+}
+
+} // namespace
+
 QByteArray TCabrix::GetFileCmdLine(const QString &DestPath, const QByteArray &PlcName)
 {
-    QString folderArg, name;
-    SplitFileArg(DestPath, folderArg, name);
-    return ProgramArg(ExePath) + LinkArg.toLocal8Bit() + PathBytes(folderArg) + " /get \"" + PlcName +
-           '"';
+    return GetFilesCmdLine({DestPath}, {PlcName});
 }
 
-QByteArray TCabrix::PutFileCmdLine(const QString &SrcPath)
+QByteArray TCabrix::PutFileCmdLine(const QString &SrcPath) { return PutFilesCmdLine({SrcPath}); }
+
+QByteArray TCabrix::DelFileCmdLine(const QByteArray &Name) const { return DelFilesCmdLine({Name}); }
+
+QByteArray TCabrix::GetFilesCmdLine(const QStringList &DestPaths, const QList<QByteArray> &PlcNames)
 {
     QString folderArg, name;
-    SplitFileArg(SrcPath, folderArg, name);
-    return ProgramArg(OldExePath) + LinkArg.toLocal8Bit() + PathBytes(folderArg) + " /up \"" +
-           PathBytes(name) + '"';
+    SplitFileArg(DestPaths.value(0), folderArg, name);
+    return ProgramArg(ExePath) + LinkArg.toLocal8Bit() + PathBytes(folderArg) + " /get" +
+           QuotedNames(PlcNames);
 }
 
-QByteArray TCabrix::DelFileCmdLine(const QByteArray &Name) const
+QByteArray TCabrix::PutFilesCmdLine(const QStringList &SrcPaths)
 {
-    return ProgramArg(ExePath) + LinkArg.toLocal8Bit() + " /del \"" + Name + '"';
+    QString folderArg, name;
+    QList<QByteArray> names;
+    for (const QString &path : SrcPaths) {
+        SplitFileArg(path, folderArg, name);
+        names.append(PathBytes(name));
+    }
+    SplitFileArg(SrcPaths.value(0), folderArg, name);
+    return ProgramArg(OldExePath) + LinkArg.toLocal8Bit() + PathBytes(folderArg) + " /up" +
+           QuotedNames(names);
+}
+
+QByteArray TCabrix::DelFilesCmdLine(const QList<QByteArray> &Names) const
+{
+    return ProgramArg(ExePath) + LinkArg.toLocal8Bit() + " /del" + QuotedNames(Names);
 }
 
 QByteArray TCabrix::GetDirCmdLine() const
@@ -195,12 +218,27 @@ QByteArray TCabrix::GetInfoCmdLine() const
 
 bool TCabrix::GetFile(const QString &DestPath, const QByteArray &PlcName)
 {
-    return Execute(GetFileCmdLine(DestPath, PlcName), kCopyTimeoutSec);
+    return GetFiles({DestPath}, {PlcName});
 }
 
-bool TCabrix::PutFile(const QString &SrcPath) { return Execute(PutFileCmdLine(SrcPath), kCopyTimeoutSec); }
+bool TCabrix::PutFile(const QString &SrcPath) { return PutFiles({SrcPath}); }
 
-bool TCabrix::DelFile(const QByteArray &Name) { return Execute(DelFileCmdLine(Name), kDeleteTimeoutSec); }
+bool TCabrix::DelFile(const QByteArray &Name) { return DelFiles({Name}); }
+
+bool TCabrix::GetFiles(const QStringList &DestPaths, const QList<QByteArray> &PlcNames)
+{
+    return Execute(GetFilesCmdLine(DestPaths, PlcNames), Timeouts.Copy, true);
+}
+
+bool TCabrix::PutFiles(const QStringList &SrcPaths)
+{
+    return Execute(PutFilesCmdLine(SrcPaths), Timeouts.Copy, true);
+}
+
+bool TCabrix::DelFiles(const QList<QByteArray> &Names)
+{
+    return Execute(DelFilesCmdLine(Names), Timeouts.Delete, true);
+}
 
 void TCabrix::RequestStop()
 {
@@ -208,7 +246,7 @@ void TCabrix::RequestStop()
         FStopRequested = true;
 }
 
-bool TCabrix::Execute(const QByteArray &CmdLine, std::uint32_t TimeoutSec)
+bool TCabrix::Execute(const QByteArray &CmdLine, std::uint32_t TimeoutSec, bool Reports)
 {
     if (OnBeforeRun)
         OnBeforeRun(this);
@@ -217,9 +255,20 @@ bool TCabrix::Execute(const QByteArray &CmdLine, std::uint32_t TimeoutSec)
     std::uint32_t exitCode = 0;
     FRunning = true;
     FStopRequested = false;
-    const std::int32_t result = Runner(CmdLine, TimeoutSec, OutLines, ErrLines, exitCode,
-                                       [this] { return FStopRequested; });
+    TRunControl control;
+    control.StopRequested = [this] { return FStopRequested; };
+    if (Reports) {
+        control.Environment = {QByteArray(kProgressVariable)};
+        control.ErrLine = [this](const QByteArray &line) {
+            const auto report = ParseProgressReport(line);
+            if (report && OnProgress)
+                OnProgress(*report);
+            return report.has_value();
+        };
+    }
+    const std::int32_t result = Runner(CmdLine, TimeoutSec, OutLines, ErrLines, exitCode, control);
     FRunning = false;
+    FStopped = result == kRunStopped;
 
     LastError.clear();
     if (result == kRunTimedOut) {
@@ -257,7 +306,7 @@ int TCabrix::CompareDesc(const TPlcName &S1, const TPlcName &S2) { return Compar
 
 bool TCabrix::GetDir(TPlcNames &Dest, std::uint8_t SortMode)
 {
-    const bool success = Execute(GetDirCmdLine(), kQueryTimeoutSec);
+    const bool success = Execute(GetDirCmdLine(), Timeouts.Query);
     // Every line is one name, the controller's own bytes; no name is empty.
     TPlcNames names;
     for (const QByteArray &line : std::as_const(OutLines)) {
@@ -279,7 +328,7 @@ bool TCabrix::GetDir(TPlcNames &Dest, std::uint8_t SortMode)
 
 bool TCabrix::GetInfo(QStringList &Dest)
 {
-    const bool success = Execute(GetInfoCmdLine(), kQueryTimeoutSec);
+    const bool success = Execute(GetInfoCmdLine(), Timeouts.Query);
     Dest.clear();
     for (const QByteArray &line : std::as_const(OutLines))
         Dest.append(plc_names::FromController(line));

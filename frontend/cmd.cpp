@@ -31,6 +31,42 @@ void StopChild(cmd_detail::ChildProcess &child)
     child.Terminate(1);
 }
 
+// Hands the lines of standard error to the caller's watch as they arrive: each line once it has
+// its line end, the last one also without when the child has ended. Empty lines are passed over;
+// the text ends at its first zero byte, as for SplitLines.
+class ErrLineFeed {
+public:
+    explicit ErrLineFeed(const ErrLineWatch &watch) : m_watch(watch) {}
+
+    // True when the watch took one of the new lines as headway.
+    bool Feed(const QByteArray &err, bool childEnded)
+    {
+        if (!m_watch || m_ended)
+            return false;
+        bool headway = false;
+        while (m_pos < err.size()) {
+            qsizetype end = m_pos;
+            while (end < err.size() && err[end] != '\r' && err[end] != '\n' && err[end] != '\0')
+                ++end;
+            if (end == err.size() && !childEnded)
+                break; // the line is not whole yet
+            if (end > m_pos && m_watch(err.mid(m_pos, end - m_pos)))
+                headway = true;
+            if (end < err.size() && err[end] == '\0') {
+                m_ended = true;
+                break;
+            }
+            m_pos = end + 1;
+        }
+        return headway;
+    }
+
+private:
+    const ErrLineWatch &m_watch;
+    qsizetype m_pos = 0;
+    bool m_ended = false;
+};
+
 } // namespace
 
 ByteLines SplitLines(const QByteArray &bytes)
@@ -134,22 +170,27 @@ std::vector<QByteArray> SplitCommandLine(const QByteArray &cmdLine)
 }
 
 std::int32_t RunAndCapture(const QByteArray &cmdLine, std::uint32_t timeoutSec, ByteLines &outLines,
-                           ByteLines &errLines, std::uint32_t &exitCode, const StopCheck &stopRequested)
+                           ByteLines &errLines, std::uint32_t &exitCode, const TRunControl &control)
 {
     std::int32_t result = 0;
     cmd_detail::ChildProcess child;
+    child.SetExtraEnvironment(control.Environment);
     if (const std::uint32_t error = child.Start(cmdLine); error != 0)
         return static_cast<std::int32_t>(error);
 
-    // The counter counts polls, not wall-clock time: dispatching events is not counted.
+    // The counter counts polls, not wall-clock time: dispatching events is not counted. A sign of
+    // headway from the child starts it again.
+    ErrLineFeed errFeed(control.ErrLine);
     const long long limitMs = static_cast<long long>(timeoutSec) * 1000;
     long long elapsedMs = 0;
     for (;;) {
         if (child.WaitForEnd(kPollMs))
             break;
+        if (errFeed.Feed(child.Err(), false))
+            elapsedMs = 0;
         DispatchWindowEvents();
         elapsedMs += kPollMs;
-        if (stopRequested && stopRequested()) {
+        if (control.StopRequested && control.StopRequested()) {
             StopChild(child);
             result = kRunStopped;
             break;
@@ -177,6 +218,7 @@ std::int32_t RunAndCapture(const QByteArray &cmdLine, std::uint32_t timeoutSec, 
             }
         }
     }
+    errFeed.Feed(child.Err(), true);
 
     outLines = SplitLines(child.Out());
     errLines = SplitLines(child.Err());

@@ -16,6 +16,18 @@ using ByteLines = QList<QByteArray>;
 // Asked between two polls of a run: true ends the run (see RunAndCapture).
 using StopCheck = std::function<bool()>;
 
+// Given each line of the child's standard error as it arrives; true when the line was a sign
+// that the child makes headway, which starts its time-out again.
+using ErrLineWatch = std::function<bool(const QByteArray &Line)>;
+
+// What a caller may add to a run besides its time-out.
+struct TRunControl {
+    StopCheck StopRequested;
+    ErrLineWatch ErrLine;
+    // Entries (NAME=value) added to the child's environment.
+    QList<QByteArray> Environment;
+};
+
 // What RunAndCapture returns besides 0 and a system error code.
 constexpr std::int32_t kRunTimedOut = -1;
 constexpr std::int32_t kRunStopped = -2;
@@ -27,13 +39,14 @@ constexpr int kStopGraceMs = 5000;
 // syntax) with no standard input and an environment of its own, waits for it while window events
 // keep being dispatched, and fills outLines / errLines with its standard output / standard error.
 // Returns 0 when the child ended by itself (exitCode is its exit code), kRunTimedOut when it ran
-// past timeoutSec, kRunStopped when stopRequested returned true during the run (exitCode is 1 in
-// both cases), or a positive system error code when it could not be started (the lists and
-// exitCode are then left untouched). A child that the runner gives up on is asked to stop and
-// given kStopGraceMs to end, its output still being read, before it is killed.
+// for timeoutSec since its start or since the last line that control.ErrLine took as headway,
+// kRunStopped when control.StopRequested returned true during the run (exitCode is 1 in both
+// cases), or a positive system error code when it could not be started (the lists and exitCode
+// are then left untouched). A child that the runner gives up on is asked to stop and given
+// kStopGraceMs to end, its output still being read, before it is killed.
 std::int32_t RunAndCapture(const QByteArray &cmdLine, std::uint32_t timeoutSec, ByteLines &outLines,
                            ByteLines &errLines, std::uint32_t &exitCode,
-                           const StopCheck &stopRequested = {});
+                           const TRunControl &control = {});
 
 // Splits captured bytes into lines: the text ends at its last byte or at the first zero byte; a
 // line ends at CR, at LF, or at CR LF (one line end); a line end at the very end adds no empty

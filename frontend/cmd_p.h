@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 
 #include <cstdint>
 #include <memory>
@@ -24,6 +25,9 @@ public:
     // standard output / standard error on two pipes. Returns 0, or the system error code when the
     // program could not be started.
     std::uint32_t Start(const QByteArray &cmdLine);
+
+    // Entries (NAME=value) that Start adds to the child's environment.
+    void SetExtraEnvironment(const QList<QByteArray> &entries) { m_extraEnvironment = entries; }
 
     // Waits at most timeoutMs for the child to end, collecting its output meanwhile. True once it
     // has ended.
@@ -50,6 +54,7 @@ public:
     const QByteArray &Err() const;
 
 private:
+    QList<QByteArray> m_extraEnvironment;
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };

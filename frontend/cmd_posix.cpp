@@ -77,14 +77,16 @@ bool MakePipe(Fd &readEnd, Fd &writeEnd)
 }
 
 // The child's whole environment: SystemRoot as a Windows child has it, plus HOME and
-// XDG_CONFIG_HOME, where the tool's COM device map lives.
-std::vector<std::string> ChildEnvironment()
+// XDG_CONFIG_HOME, where the tool's COM device map lives, and what the caller adds.
+std::vector<std::string> ChildEnvironment(const QList<QByteArray> &extra)
 {
     std::vector<std::string> env{"SystemRoot=c:\\windows"};
     for (const char *name : {"HOME", "XDG_CONFIG_HOME"}) {
         if (const char *value = std::getenv(name))
             env.push_back(std::string(name) + "=" + value);
     }
+    for (const QByteArray &entry : extra)
+        env.push_back(entry.toStdString());
     return env;
 }
 
@@ -220,7 +222,7 @@ std::uint32_t ChildProcess::Start(const QByteArray &cmdLine)
     for (const QByteArray &a : args)
         argv.push_back(const_cast<char *>(a.constData()));
     argv.push_back(nullptr);
-    std::vector<std::string> envStrings = ChildEnvironment();
+    std::vector<std::string> envStrings = ChildEnvironment(m_extraEnvironment);
     std::vector<char *> envp;
     for (std::string &e : envStrings)
         envp.push_back(e.data());

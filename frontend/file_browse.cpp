@@ -56,10 +56,19 @@ void TDirectoryListBox::Clear()
     clear();
 }
 
+bool TDirectoryListBox::GoUp()
+{
+    QDir dir(m_directory);
+    if (m_directory.isEmpty() || !dir.cdUp())
+        return false;
+    SetDirectory(dir.absolutePath());
+    return true;
+}
+
 TFileListBox::TFileListBox(QWidget *parent)
     : QListWidget(parent), m_watcher(new QFileSystemWatcher(this))
 {
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] {
         Update();
         emit FolderChanged();
@@ -84,17 +93,19 @@ void TFileListBox::SetDirectory(const QString &path)
 
 void TFileListBox::Update()
 {
-    const QString selected = FileName();
+    const QStringList selected = FileNames();
+    const QString current = currentItem() != nullptr ? currentItem()->text() : QString();
     clear();
     if (m_directory.isEmpty())
         return;
     addItems(QDir(m_directory).entryList(QStringList{QStringLiteral("*")}, QDir::Files,
                                          QDir::Name | QDir::IgnoreCase));
-    if (selected.isEmpty())
-        return;
-    const QList<QListWidgetItem *> found = findItems(selected, Qt::MatchExactly);
-    if (!found.isEmpty())
-        setCurrentItem(found.front());
+    for (int i = 0; i < count(); ++i) {
+        QListWidgetItem *it = item(i);
+        if (it->text() == current)
+            setCurrentItem(it, QItemSelectionModel::NoUpdate);
+        it->setSelected(selected.contains(it->text()));
+    }
 }
 
 void TFileListBox::Clear()
@@ -104,8 +115,14 @@ void TFileListBox::Clear()
     clear();
 }
 
-QString TFileListBox::FileName() const
+QString TFileListBox::FileName() const { return FileNames().value(0); }
+
+QStringList TFileListBox::FileNames() const
 {
-    const QList<QListWidgetItem *> selected = selectedItems();
-    return selected.isEmpty() ? QString() : selected.front()->text();
+    QStringList names;
+    for (int i = 0; i < count(); ++i) {
+        if (item(i)->isSelected())
+            names.append(item(i)->text());
+    }
+    return names;
 }

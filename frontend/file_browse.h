@@ -3,6 +3,7 @@
 
 #include <QListWidget>
 #include <QString>
+#include <QStringList>
 
 class QFileSystemWatcher;
 
@@ -19,6 +20,8 @@ public:
     void SetDirectory(const QString &path);
     // Empties the list (a drive that cannot be read).
     void Clear();
+    // Chooses the folder above the chosen one; false at a root.
+    bool GoUp();
 
 signals:
     void Changed();
@@ -27,9 +30,10 @@ private:
     QString m_directory;
 };
 
-// The files of one folder matching "*.*": no subfolders, no hidden or system files, sorted by name.
-// Showing a folder makes it the process's current folder. The folder is watched: when another
-// program changes it, the list is read again and FolderChanged is emitted.
+// The files of one folder matching "*.*": no subfolders, no hidden or system files, sorted by name;
+// several can be selected (Ctrl, Shift). Showing a folder makes it the process's current folder.
+// The folder is watched: when another program changes it, the list is read again and
+// FolderChanged is emitted.
 class TFileListBox : public QListWidget {
     Q_OBJECT
 public:
@@ -37,12 +41,14 @@ public:
 
     QString Directory() const { return m_directory; }
     void SetDirectory(const QString &path);
-    // Reads the folder again; the selected file stays selected while it is there.
+    // Reads the folder again; the selected files stay selected while they are there.
     void Update();
     // Empties the list.
     void Clear();
-    // The selected file's name; empty when none is selected.
+    // The first selected file's name; empty when none is selected.
     QString FileName() const;
+    // The selected files' names, in the list's order.
+    QStringList FileNames() const;
 
 signals:
     void FolderChanged();

@@ -24,10 +24,10 @@ TShowModalHook &ModalHook()
 void SetMessageDlgHook(TMessageDlgHook Hook) { MessageHook() = std::move(Hook); }
 void SetShowModalHook(TShowModalHook Hook) { ModalHook() = std::move(Hook); }
 
-int MessageDlg(const QString &Msg, TMsgDlgType DlgType, int DefaultButton)
+int MessageDlg(const QString &Msg, TMsgDlgType DlgType, int DefaultButton, bool ToAll)
 {
     if (MessageHook())
-        return MessageHook()(Msg, DlgType, DefaultButton);
+        return MessageHook()(Msg, DlgType, DefaultButton, ToAll);
 
     QMessageBox box;
     box.setText(Msg);
@@ -46,9 +46,16 @@ int MessageDlg(const QString &Msg, TMsgDlgType DlgType, int DefaultButton)
     case TMsgDlgType::mtConfirmation:
         box.setIcon(QMessageBox::Question);
         box.setWindowTitle(QStringLiteral("Confirm"));
-        buttons = {{"&Yes", QMessageBox::YesRole, mrYes},
-                   {"&No", QMessageBox::NoRole, mrNo},
-                   {"Cancel", QMessageBox::RejectRole, mrCancel}};
+        if (ToAll)
+            buttons = {{"&Yes", QMessageBox::YesRole, mrYes},
+                       {"Yes to &all", QMessageBox::YesRole, mrYesToAll},
+                       {"&No", QMessageBox::NoRole, mrNo},
+                       {"N&o to all", QMessageBox::NoRole, mrNoToAll},
+                       {"Cancel", QMessageBox::RejectRole, mrCancel}};
+        else
+            buttons = {{"&Yes", QMessageBox::YesRole, mrYes},
+                       {"&No", QMessageBox::NoRole, mrNo},
+                       {"Cancel", QMessageBox::RejectRole, mrCancel}};
         break;
     case TMsgDlgType::mtInformation:
         box.setIcon(QMessageBox::Information);

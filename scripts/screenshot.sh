@@ -3,17 +3,24 @@
 # plcsim on a loopback address with a few files in its store, starts build/tollmark/tollmark
 # under Xvfb, answers the start-up error box (the address field's initial text names no
 # controller), enters plcsim's address, presses Set and saves the main window with the listed
-# controller. Everything it started is stopped again at the end.
+# controller. Then takes docs/tollmark-progress.png: a second plcsim on a pseudo-terminal at
+# 115200 baud as COM3, the front end started again (it remembers the link, so the settings are
+# seeded with COM3), a large file copied to the controller with F5, and the window with its
+# progress box a few seconds into the copy. Everything it started is stopped again at the end;
+# the front end's settings live in a folder of the run's own.
 #
-#   scripts/screenshot.sh [OUTPUT.png]
+#   scripts/screenshot.sh [OUTPUT.png [PROGRESS.png]]
 #
-# Environment: BUILD_DIR (default build), SCREENSHOT_ADDRESS (default 127.0.77.1, any 127.x.y.z).
+# Environment: BUILD_DIR (default build), SCREENSHOT_ADDRESS (default 127.0.77.1, any 127.x.y.z),
+# DISPLAY_NUMBER (default: a free one), CANCEL_SHOT (where to save the window as the cancelled
+# copy is reported; not saved by default).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 address=${SCREENSHOT_ADDRESS:-127.0.77.1}
 output=${1:-$root/docs/tollmark.png}
+progress_output=${2:-$(dirname "$output")/tollmark-progress.png}
 
 case "$address" in
   127.*) ;;
@@ -23,7 +30,7 @@ esac
 # What the screenshot needs beyond the build: a virtual X server, a way to press keys and
 # buttons in it, a screen grabber, fonts with Cyrillic letters, and one with the metrics of the
 # Arial that the free-space label asks for.
-bash "$root/scripts/deps.sh" xvfb xdotool imagemagick fonts-dejavu-core fonts-liberation2
+bash "$root/scripts/deps.sh" xvfb x11-utils xdotool imagemagick fonts-dejavu-core fonts-liberation2
 
 "$root/scripts/deps.sh"
 cmake -S "$root" -B "$build" -G Ninja >/dev/null
@@ -41,6 +48,9 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# The front end's settings, and the serial device map of the second part.
+export XDG_CONFIG_HOME="$work/xdg"
+mkdir -p "$XDG_CONFIG_HOME/cabrix/dosdevices"
 
 # Polls a command, at most $1 seconds, until it succeeds.
 wait_for() {
@@ -72,11 +82,19 @@ printf '[line]\nid=5\n' >"$work/pc/setup.ini"
 pids+=($!)
 wait_for 10 grep -q "plcsim ready" "$work/plcsim.out"
 
-# Xvfb picks a free display and writes its number once it accepts clients.
-Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" 2>"$work/xvfb.err" &
-pids+=($!)
-wait_for 10 test -s "$work/display"
-export DISPLAY=":$(head -n1 "$work/display")"
+# Xvfb picks a free display (or takes the one given) and writes its number once it accepts
+# clients.
+if [ -n "${DISPLAY_NUMBER:-}" ]; then
+  Xvfb ":$DISPLAY_NUMBER" -screen 0 1024x768x24 -nolisten tcp 2>"$work/xvfb.err" &
+  pids+=($!)
+  export DISPLAY=":$DISPLAY_NUMBER"
+  wait_for 10 xdpyinfo
+else
+  Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$work/display" 2>"$work/xvfb.err" &
+  pids+=($!)
+  wait_for 10 test -s "$work/display"
+  export DISPLAY=":$(head -n1 "$work/display")"
+fi
 
 (cd "$work/pc" && exec env QT_QPA_PLATFORM=xcb "$build/tollmark/tollmark") >"$work/tollmark.out" 2>&1 &
 pids+=($!)
@@ -104,14 +122,59 @@ xdotool mousemove --window "$window" $((half + 300)) 300
 # Save once two grabs in a row agree (the window has finished painting). The grabs are compared
 # as raw pixels; the PNG is written without time stamps, so that an unchanged window gives an
 # unchanged file.
-mkdir -p "$(dirname "$output")"
-previous=""
-for _ in $(seq 30); do
-  import -window "$window" "rgb:$work/shot.rgb"
-  current=$(md5sum <"$work/shot.rgb")
-  [ "$current" = "$previous" ] && break
-  previous=$current
-  sleep 0.2
-done
-import -window "$window" -strip -define png:exclude-chunk=date,time "$output"
-echo "screenshot: saved $output"
+# Saves window $1 (or the screen's area $2, WxH+X+Y) once two grabs in a row agree.
+save() {
+  local what=$1 crop=${2:-} file=$3 previous="" current
+  local args=(-window "$what")
+  [ -n "$crop" ] && args+=(-crop "$crop")
+  mkdir -p "$(dirname "$file")"
+  for _ in $(seq 30); do
+    import "${args[@]}" "rgb:$work/shot.rgb"
+    current=$(md5sum <"$work/shot.rgb")
+    [ "$current" = "$previous" ] && break
+    previous=$current
+    sleep 0.2
+  done
+  import "${args[@]}" -strip -define png:exclude-chunk=date,time "$file"
+  echo "screenshot: saved $file"
+}
+save "$window" "" "$output"
+
+# The progress box. The first front end goes; the next one starts on the remembered COM3, where a
+# plcsim at 115200 baud is, and reads a large file from it (the controller's side of the line is
+# the paced one).
+kill "${pids[2]}"
+wait_for 10 sh -c "! kill -0 ${pids[2]}"
+"$build/bin/plcsim" --store "$work/store" --pty "$XDG_CONFIG_HOME/cabrix/dosdevices/com3" --baud 115200 \
+  --log "$work/plcsim-com.log" >"$work/plcsim-com.out" 2>&1 &
+pids+=($!)
+wait_for 10 grep -q "plcsim ready" "$work/plcsim-com.out"
+printf '[link]\nkind=COM\naddress=192.168..\nport=COM3\n' >"$XDG_CONFIG_HOME/cabrix/tollmark.ini"
+mkdir -p "$work/pc-com"
+head -c $((768 * 1024)) /dev/urandom >"$work/store/big_program.bin"
+(cd "$work/pc-com" && exec env QT_QPA_PLATFORM=xcb "$build/tollmark/tollmark") >"$work/tollmark-com.out" 2>&1 &
+pids+=($!)
+tollmark_com=$!
+window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Form1$' | head -n1)
+xdotool windowmove "$window" 0 0
+wait_for 10 sh -c "xdotool getwindowgeometry '$window' | grep -q 'Position: 0,0'"
+wait_for 30 grep -q 'command (dir)' "$work/plcsim-com.log"
+wait_for 30 sh -c "! pgrep -P $tollmark_com >/dev/null"
+# The controller list starts at half the width, under the 28-pixel link bar; its first name is
+# the large file.
+xdotool mousemove --window "$window" $((half + 60)) $((28 + 8)) click 1
+xdotool key F5
+confirm=$(timeout 30 xdotool search --sync --onlyvisible --name '^Confirm$' | head -n1)
+xdotool windowfocus --sync "$confirm" key Return
+wait_for 30 sh -c "pgrep -P $tollmark_com >/dev/null"
+sleep 6
+geometry=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: \([0-9x]*\).*/\1/p')
+save root "$geometry+0+0" "$progress_output"
+# Cancel on the box (the front end's window that is not the main one) stops the copy; the front
+# end then lists the controller again and says so.
+box=$(xdotool search --onlyvisible --pid "$tollmark_com" | grep -vx "$window" | head -n1)
+xdotool mousemove --window "$box" $((400 - 12 - 37)) $((110 + 12)) click 1
+notice=$(timeout 30 xdotool search --sync --onlyvisible --name '^Information$' | head -n1)
+[ -n "${CANCEL_SHOT:-}" ] && save root "$geometry+0+0" "$CANCEL_SHOT"
+xdotool windowfocus --sync "$notice" key Return
+wait_for 30 sh -c "! pgrep -P $tollmark_com >/dev/null"

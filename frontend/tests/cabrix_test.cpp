@@ -31,6 +31,8 @@ struct FakeRunner {
     struct Call {
         QByteArray cmdLine;
         std::uint32_t timeoutSec;
+        QList<QByteArray> environment = {};
+        std::vector<bool> headway = {}; // what the watch said of each line of err
     };
     std::vector<Call> calls;
     std::int32_t result = 0;
@@ -41,8 +43,12 @@ struct FakeRunner {
     void Install(TCabrix &plc)
     {
         plc.Runner = [this](const QByteArray &cmd, std::uint32_t timeout, ByteLines &o, ByteLines &e,
-                            std::uint32_t &code, const StopCheck &) {
-            calls.push_back({cmd, timeout});
+                            std::uint32_t &code, const TRunControl &control) {
+            calls.push_back({cmd, timeout, control.Environment});
+            if (control.ErrLine) {
+                for (const QByteArray &line : std::as_const(err))
+                    calls.back().headway.push_back(control.ErrLine(line));
+            }
             o = out;
             e = err;
             if (result <= 0)
@@ -178,6 +184,40 @@ TEST_F(TCabrixTest, SplitFileArgCases)
     EXPECT_EQ(args[4], "prog.txt");
 }
 
+// Several files go in one run; copies and deletes ask for progress reports, hand each one on and
+// count it as headway; listings and queries do not ask.
+TEST_F(TCabrixTest, SeveralFilesInOneRunWithProgressReportsForCopiesAndDeletes)
+{
+    plc.SetIP("10.0.6.10");
+    plc.Timeouts = {7, 8, 9};
+    std::vector<TProgressReport> reports;
+    plc.OnProgress = [&](const TProgressReport &r) { reports.push_back(r); };
+    runner.err = Lines({"cabrix-progress: start 1 2 -", "\x8F\xAE\xE0\xE2 \xA7\xA0\xAD\xEF\xE2!",
+                        "cabrix-progress: bytes 1 128 1"});
+    EXPECT_TRUE(plc.GetFiles({"/data/a.txt", "/data/b c.txt"}, {"a.txt", "b c.txt"}));
+    EXPECT_TRUE(plc.PutFiles({"/data/a.txt", "/data/b c.txt"}));
+    EXPECT_TRUE(plc.DelFiles({"a.txt", "b c.txt"}));
+    TPlcNames names;
+    plc.GetDir(names, 1);
+    QStringList info;
+    plc.GetInfo(info);
+    ASSERT_EQ(runner.calls.size(), 5u);
+    EXPECT_EQ(runner.calls[0].cmdLine, "/opt/tm/cabrix /TCP10.0.6.10 /FLDR\"/data\" /get \"a.txt\" \"b c.txt\"");
+    EXPECT_EQ(runner.calls[1].cmdLine, "/opt/tm/cabrix_old /TCP10.0.6.10 /FLDR\"/data\" /up \"a.txt\" \"b c.txt\"");
+    EXPECT_EQ(runner.calls[2].cmdLine, "/opt/tm/cabrix /TCP10.0.6.10 /del \"a.txt\" \"b c.txt\"");
+    const std::uint32_t timeouts[] = {7, 7, 8, 9, 9};
+    const QList<QByteArray> asked{"CABRIX_PROGRESS=1"};
+    for (size_t i = 0; i < 5; ++i) {
+        const bool asks = i < 3;
+        EXPECT_EQ(runner.calls[i].timeoutSec, timeouts[i]) << i;
+        EXPECT_EQ(runner.calls[i].environment, asks ? asked : QList<QByteArray>()) << i;
+        EXPECT_EQ(runner.calls[i].headway, asks ? (std::vector<bool>{true, false, true}) : std::vector<bool>()) << i;
+    }
+    ASSERT_EQ(reports.size(), 6u);
+    EXPECT_EQ(reports[1].Kind, TProgressReport::Bytes);
+    EXPECT_EQ(reports[1].Done, 128);
+}
+
 TEST_F(TCabrixTest, ExitStatusesAndRunOutcomesBecomeMessages)
 {
     struct Case {
@@ -221,7 +261,7 @@ TEST_F(TCabrixTest, RunIsFramedByTheTwoEventsWithListsClearedAndMessageSet)
         seen.push_back("after " + plc.LastError);
     };
     plc.Runner = [&](const QByteArray &, std::uint32_t, ByteLines &o, ByteLines &, std::uint32_t &code,
-                     const StopCheck &) {
+                     const TRunControl &) {
         EXPECT_TRUE(o.isEmpty());
         seen.push_back("run");
         code = 100;

@@ -183,13 +183,14 @@ TEST(RunAndCapture, AChildGivenUpOnIsAskedToStopFirst)
     for (const Case &c : cases) {
         QTemporaryDir dir;
         const QString ready = dir.filePath("ready");
-        const StopCheck stop = [&] { return c.askToStop && QFile::exists(ready); };
+        TRunControl control;
+        control.StopRequested = [&] { return c.askToStop && QFile::exists(ready); };
         ByteLines out, err;
         std::uint32_t exitCode = 0;
         QElapsedTimer clock;
         clock.start();
         EXPECT_EQ(RunAndCapture(QByteArray(FAKE_HANG) + " started " + c.mode + " " + QFile::encodeName(ready),
-                                c.askToStop ? 30 : 2, out, err, exitCode, stop),
+                                c.askToStop ? 30 : 2, out, err, exitCode, control),
                   c.result)
             << c.mode;
         EXPECT_EQ(exitCode, 1u) << c.mode;
@@ -198,6 +199,34 @@ TEST(RunAndCapture, AChildGivenUpOnIsAskedToStopFirst)
             EXPECT_GE(clock.elapsed(), kStopGraceMs);
         }
         EXPECT_LT(clock.elapsed(), 20000) << c.mode;
+    }
+}
+
+// Lines of standard error reach the caller's watch in order while the child runs; those it takes
+// as headway start the time-out again, so that only a child that has stopped moving is ended.
+TEST(RunAndCapture, HeadwayOnStandardErrorStartsTheTimeOutAgain)
+{
+    for (const bool headway : {true, false}) {
+        ByteLines seen, out, err;
+        std::uint32_t exitCode = 7;
+        TRunControl control;
+        control.ErrLine = [&](const QByteArray &line) {
+            seen.append(line);
+            return headway;
+        };
+        // Ten lines 200 ms apart: two seconds, twice the time-out.
+        const std::int32_t result = RunAndCapture(QByteArray(FAKE_HANG) + " started tick", 1, out, err, exitCode, control);
+        if (headway) {
+            EXPECT_EQ(result, 0);
+            EXPECT_EQ(exitCode, 0u);
+            ASSERT_EQ(seen.size(), 10);
+            for (int i = 0; i < 10; ++i)
+                EXPECT_EQ(seen[i], "tick " + QByteArray::number(i + 1));
+            EXPECT_EQ(err, seen); // the lines are captured as well
+        } else {
+            EXPECT_EQ(result, kRunTimedOut);
+            EXPECT_LT(seen.size(), 10);
+        }
     }
 }
 

@@ -12,7 +12,9 @@
 #include <QDialog>
 #include <QFocusEvent>
 #include <QListWidget>
+#include <QSettings>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -25,6 +27,7 @@ struct Box {
     TMsgDlgType type;
     QString text;
     int defaultButton = mrNone;
+    bool toAll = false; // offers "Yes to all" and "No to all"
     bool operator==(const Box &) const = default;
 };
 
@@ -34,12 +37,16 @@ inline void PrintTo(const Box &b, std::ostream *os)
     *os << kinds[static_cast<int>(b.type)] << ": " << b.text.toStdString();
     if (b.defaultButton == mrNo)
         *os << " [No]";
+    if (b.toAll)
+        *os << " [to all]";
 }
 
 inline Box Error(const QString &t) { return {TMsgDlgType::mtError, t}; }
 inline Box Question(const QString &t) { return {TMsgDlgType::mtConfirmation, t, mrYes}; }
 // A question whose default button is No: Enter alone does not let it go on.
 inline Box QuestionDefaultNo(const QString &t) { return {TMsgDlgType::mtConfirmation, t, mrNo}; }
+// An overwrite question of a copy of several files.
+inline Box OverwriteToAll(const QString &t) { return {TMsgDlgType::mtConfirmation, t, mrNo, true}; }
 inline Box Notice(const QString &t) { return {TMsgDlgType::mtInformation, t}; }
 
 inline QStringList Items(const QListWidget *list)
@@ -64,15 +71,39 @@ inline void Select(QListWidget *list, const QString &text)
     list->setCurrentItem(found.front());
 }
 
+// Selects these items and no others, as Ctrl and clicks would.
+inline void SelectSeveral(QListWidget *list, const QStringList &texts)
+{
+    list->clearSelection();
+    for (const QString &text : texts) {
+        const QList<QListWidgetItem *> found = list->findItems(text, Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1) << text.toStdString();
+        found.front()->setSelected(true);
+    }
+}
+
+// Deletes the three forms, as the program's end does.
+inline void DeleteForms()
+{
+    delete Form3;
+    delete Form2;
+    delete Form1;
+    Form1 = nullptr;
+    Form2 = nullptr;
+    Form3 = nullptr;
+}
+
 // Stands in for the operator: records every message box and modal form the window shows,
-// answers questions from `answers` (Cancel once it is empty) and everything else with OK. When
-// it goes, the three forms are deleted and the seams cleared.
+// answers questions from `answers` (Cancel once it is empty) and everything else with OK. The
+// window's settings live in a folder of its own, empty at first: every test starts as a first
+// start ever. When it goes, the three forms are deleted and the seams cleared.
 class WindowOperator {
 public:
     WindowOperator()
     {
-        SetMessageDlgHook([this](const QString &text, TMsgDlgType type, int defaultButton) {
-            boxes.push_back({type, text, defaultButton});
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+        SetMessageDlgHook([this](const QString &text, TMsgDlgType type, int defaultButton, bool toAll) {
+            boxes.push_back({type, text, defaultButton, toAll});
             if (onBox)
                 onBox(boxes.back());
             if (type != TMsgDlgType::mtConfirmation)
@@ -90,12 +121,7 @@ public:
     }
     ~WindowOperator()
     {
-        delete Form3;
-        delete Form2;
-        delete Form1;
-        Form1 = nullptr;
-        Form2 = nullptr;
-        Form3 = nullptr;
+        DeleteForms();
         SetMessageDlgHook({});
         SetShowModalHook({});
         SetToolFolderOverride(QString());
@@ -103,6 +129,7 @@ public:
     WindowOperator(const WindowOperator &) = delete;
     WindowOperator &operator=(const WindowOperator &) = delete;
 
+    QTemporaryDir settingsDir;
     std::vector<Box> boxes;
     std::deque<int> answers;
     std::function<void(const Box &)> onBox; // called as each box shows, before it is answered

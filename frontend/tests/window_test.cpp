@@ -23,7 +23,11 @@
 #include <QPushButton>
 #include <QImage>
 #include <QPixmap>
+#include <QProgressBar>
+#include <QSet>
+#include <QSettings>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 
@@ -126,7 +130,7 @@ TEST_F(WindowTest, ControlsCarryTheirNamesCaptionsAndPlaces)
     EXPECT_EQ(Form2->size(), QSize(373, 250));
     EXPECT_TRUE(Form2->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_EQ(Form2->findChild<QPushButton *>()->text(), "Ok");
-    EXPECT_EQ(Form3->size(), QSize(400, 98));
+    EXPECT_EQ(Form3->size(), QSize(400, 146));
     EXPECT_TRUE(Form3->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_TRUE(Form3->Label1->wordWrap());
 }
@@ -505,6 +509,306 @@ TEST_F(WindowTest, ButtonsPressedDuringAListingStartNothing)
     form.Button3->click();
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(Calls().size(), 2);
+}
+
+// What the progress box shows, sampled while a run goes on.
+struct BoxSample {
+    int value, maximum;
+    QString file, figures;
+};
+
+class BoxSampler {
+public:
+    BoxSampler()
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            if (Form3 != nullptr && Form3->isVisible())
+                samples.push_back({Form3->ProgressBar1->value(), Form3->ProgressBar1->maximum(),
+                                   Form3->Label2->text(), Form3->Label3->text()});
+        });
+        m_timer.start(20);
+    }
+    bool Any(const std::function<bool(const BoxSample &)> &test) const
+    {
+        return std::any_of(samples.begin(), samples.end(), test);
+    }
+    std::vector<BoxSample> samples;
+
+private:
+    QTimer m_timer;
+};
+
+// Two files to the controller, each in six reported steps: the bar measures the whole run,
+// the file line counts the files, the figures give bytes of the total and, after a second, the
+// rate. A read knows no total: the bar is busy.
+TEST_F(WindowTest, ProgressReachesTheBarAndTheFigures)
+{
+    PcFile("a.bin");
+    Put(pc + "/b.bin", QByteArray(6000, 'b'));
+    Steer("pace_up", "6 200");
+    Steer("pace_get", "4 150");
+    TForm1 &form = Open();
+    form.show();
+    Enter(form.FileListBox1);
+    SelectSeveral(form.FileListBox1, {"a.bin", "b.bin"});
+    answers = {mrYes};
+    BoxSampler box;
+    form.Button2->click();
+    EXPECT_EQ(boxes, std::vector<Box>{Question("Копировать 2 файла в контроллер?")});
+    EXPECT_TRUE(box.Any([](const BoxSample &s) { return s.maximum == 1000 && s.value > 0 && s.value < 1000; }));
+    EXPECT_TRUE(box.Any([](const BoxSample &s) { return s.file == "Файл 2 из 2: b.bin"; }));
+    EXPECT_TRUE(box.Any([](const BoxSample &s) { return s.figures.contains(" из 5,9 Кб") || s.figures.contains(" из 5.9 Кб"); }));
+    EXPECT_TRUE(box.Any([](const BoxSample &s) { return s.figures.contains("/с"); }));
+    EXPECT_EQ(QFile(tools + "/plc/b.bin").size(), 6000);
+
+    box.samples.clear();
+    Enter(form.ListBox1);
+    Select(form.ListBox1, "a.bin");
+    answers = {mrYes, mrYes};
+    form.Button2->click();
+    ASSERT_FALSE(box.samples.empty());
+    EXPECT_TRUE(box.Any([](const BoxSample &s) { return s.maximum == 0 && s.file == "a.bin" && s.figures.contains("Кб"); }));
+    EXPECT_FALSE(box.Any([](const BoxSample &s) { return s.figures.contains(" из "); }));
+}
+
+// Cancel (or Esc on the box) stops the console program politely and soon, lists the controller
+// again and says the work was cancelled; the file under way is not touched.
+TEST_F(WindowTest, CancelStopsTheRunListsAgainAndSaysSo)
+{
+    PlcFile("a.txt");
+    PlcFile("b.txt");
+    Put(pc + "/a.txt", "the PC's own");
+    Steer("pace_get", "2 100");
+    Steer("stall_get", "");
+    Steer("pace_del", "2 100");
+    Steer("stall_del", "");
+    TForm1 &form = Open();
+    form.show();
+    Enter(form.ListBox1);
+    struct Case {
+        const char *what;
+        QPushButton *button;
+        bool byEscape;
+        QString notice;
+    };
+    const Case cases[] = {
+        {"copy", form.Button2, false, "Копирование отменено."},
+        {"delete", form.Button1, true, "Удаление отменено."},
+    };
+    for (const Case &c : cases) {
+        boxes.clear();
+        Select(form.ListBox1, "a.txt");
+        answers = {mrYes, mrYes};
+        QElapsedTimer clock;
+        QTimer::singleShot(400, &form, [&] {
+            ASSERT_TRUE(Form3->isVisible()) << c.what;
+            clock.start();
+            if (c.byEscape)
+                QTest::keyClick(Form3, Qt::Key_Escape);
+            else
+                Form3->Button1->click();
+            EXPECT_FALSE(Form3->Button1->isEnabled()) << c.what;
+        });
+        const qsizetype callsBefore = Calls().size();
+        c.button->click();
+        EXPECT_LT(clock.elapsed(), 3000) << c.what;
+        EXPECT_EQ(boxes.back(), Notice(c.notice)) << c.what;
+        EXPECT_EQ(Calls().size(), callsBefore + 2) << c.what;
+        EXPECT_EQ(Calls().back(), "/TCP192.168..|/dir") << c.what;
+        EXPECT_FALSE(Form3->isVisible());
+        EXPECT_TRUE(form.isEnabled());
+    }
+    QFile kept(pc + "/a.txt");
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), "the PC's own");
+    EXPECT_EQ(Items(form.ListBox1), (QStringList{"a.txt", "b.txt"}));
+}
+
+// A copy's time-out counts from its last progress report: one that keeps moving outlives it,
+// one that has stopped moving is ended with the time-out's message.
+TEST_F(WindowTest, OnlyATransferThatStopsMovingIsEndedByTheTimeOut)
+{
+    PcFile("moving.bin");
+    PcFile("stalled.bin");
+    TForm1 &form = Open();
+    form.Plc()->Timeouts.Copy = 1;
+    Enter(form.FileListBox1);
+
+    Steer("pace_up", "10 250"); // two and a half seconds in all
+    Select(form.FileListBox1, "moving.bin");
+    answers = {mrYes};
+    form.Button2->click();
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(QFile::exists(tools + "/plc/moving.bin"));
+
+    Steer("stall_up", "");
+    boxes.clear();
+    Select(form.FileListBox1, "stalled.bin");
+    answers = {mrYes};
+    QElapsedTimer clock;
+    clock.start();
+    form.Button2->click();
+    EXPECT_LT(clock.elapsed(), 10000);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1], Error("Превышен интервал ожидания!"));
+    EXPECT_FALSE(QFile::exists(tools + "/plc/stalled.bin"));
+}
+
+// Several selected files go in one run each way, with "Yes to all" and "No to all" for the
+// files they would replace; a delete of several asks once, naming how many.
+TEST_F(WindowTest, SeveralSelectedFilesAreCopiedAndDeletedInOneRun)
+{
+    PlcFile("b.txt");
+    PlcFile("d.txt");
+    for (const char *name : {"a.txt", "b.txt", "c.txt", "d.txt"})
+        PcFile(name);
+    TForm1 &form = Open();
+    Enter(form.FileListBox1);
+    SelectSeveral(form.FileListBox1, {"a.txt", "b.txt", "c.txt", "d.txt"});
+    answers = {mrYes, mrNo, mrYes};
+    form.Button2->click();
+    EXPECT_EQ(boxes, (std::vector<Box>{Question("Копировать 4 файла в контроллер?"),
+                                       OverwriteToAll("Файл \"b.txt\" уже есть в контроллере. Перезаписать его?"),
+                                       OverwriteToAll("Файл \"d.txt\" уже есть в контроллере. Перезаписать его?")}));
+    EXPECT_EQ(Calls()[1], "/TCP192.168..|/FLDR" + pc + "|/up|a.txt|c.txt|d.txt");
+    EXPECT_EQ(Items(form.ListBox1), (QStringList{"a.txt", "b.txt", "c.txt", "d.txt"}));
+    // The selection outlives the run.
+    EXPECT_EQ(form.FileListBox1->FileNames(), (QStringList{"a.txt", "b.txt", "c.txt", "d.txt"}));
+
+    // Back to the PC, where all four are: No to all keeps every PC file.
+    boxes.clear();
+    Enter(form.ListBox1);
+    SelectSeveral(form.ListBox1, {"a.txt", "c.txt"});
+    answers = {mrYes, mrNoToAll};
+    form.Button2->click();
+    EXPECT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(Calls().size(), 3);
+    // Yes to all replaces them in one run.
+    boxes.clear();
+    answers = {mrYes, mrYesToAll};
+    form.Button2->click();
+    EXPECT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(Calls()[3], "/TCP192.168..|/FLDR" + pc + "|/get|a.txt|c.txt");
+
+    boxes.clear();
+    SelectSeveral(form.ListBox1, {"a.txt", "b.txt", "d.txt"});
+    answers = {mrYes};
+    form.Button1->click();
+    EXPECT_EQ(boxes, std::vector<Box>{QuestionDefaultNo("Удалить 3 файла?")});
+    EXPECT_EQ(Calls()[5], "/TCP192.168..|/del|a.txt|b.txt|d.txt");
+    EXPECT_EQ(Items(form.ListBox1), QStringList{"c.txt"});
+}
+
+// Each key does what its button does, where the operator is; the buttons' tool tips name them.
+TEST_F(WindowTest, EachShortcutTriggersItsAction)
+{
+    PlcFile("a.txt");
+    PcFile("p.txt");
+    QDir(pc).mkdir("sub");
+    TForm1 &form = Open();
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    auto lastBox = [&] { return boxes.empty() ? QString() : boxes.back().text; };
+    auto lastCall = [&] { return Calls().back(); };
+    auto folder = [&] { return form.FileListBox1->Directory(); };
+    const QString copyPc = "Копировать файла \"" + pc + "/p.txt\" в контроллер?";
+    struct Case {
+        const char *what;
+        QWidget *focus;
+        QKeyCombination key;
+        QPushButton *button; // whose tool tip names the key
+        std::function<QString()> effect;
+        QString expected;
+    };
+    const Case cases[] = {
+        {"F5 copies", form.FileListBox1, Qt::Key_F5, form.Button2, lastBox, copyPc},
+        {"Delete deletes on the controller", form.ListBox1, Qt::Key_Delete, form.Button1, lastBox,
+         "Удалить файла \"a.txt\"?"},
+        {"F8 likewise", form.ListBox1, Qt::Key_F8, form.Button1, lastBox, "Удалить файла \"a.txt\"?"},
+        {"Delete on the PC deletes nothing", form.FileListBox1, Qt::Key_Delete, nullptr, lastBox, ""},
+        {"Ctrl+R lists", form.FileListBox1, Qt::CTRL | Qt::Key_R, form.Button3, lastCall, "/TCP192.168..|/dir"},
+        {"F2 lists", form.ListBox1, Qt::Key_F2, form.Button3, lastCall, "/TCP192.168..|/dir"},
+        {"Ctrl+I shows the information", form.ListBox1, Qt::CTRL | Qt::Key_I, form.Button4,
+         [&] { return modalShown.empty() ? QString() : modalShown.back(); }, "Form2"},
+        {"Enter in the address sets", form.Edit1, Qt::Key_Enter, form.Button5, lastCall, "/TCP127.0.0.8|/dir"},
+        {"Enter opens a folder", form.DirectoryListBox1, Qt::Key_Return, nullptr, folder, pc + "/sub"},
+        {"Backspace goes up", form.FileListBox1, Qt::Key_Backspace, nullptr, folder, pc},
+    };
+    form.Edit1->setText("127.0.0.8");
+    for (const Case &c : cases) {
+        boxes.clear();
+        modalShown.clear();
+        QFile::remove(tools + "/calls.log");
+        Put(tools + "/calls.log", "none\n"); // a line that no run writes
+        c.focus->setFocus();
+        Select(form.ListBox1, "a.txt");
+        if (folder() == pc) // Backspace starts in the folder the case before opened
+            Select(form.FileListBox1, "p.txt");
+        if (c.focus == form.DirectoryListBox1) {
+            for (int i = 0; i < form.DirectoryListBox1->count(); ++i) {
+                if (form.DirectoryListBox1->item(i)->text().trimmed() == "sub")
+                    form.DirectoryListBox1->setCurrentRow(i);
+            }
+        }
+        QTest::keyClick(c.focus, c.key.key(), c.key.keyboardModifiers());
+        EXPECT_EQ(c.effect(), c.expected) << c.what;
+        if (c.button != nullptr) {
+            EXPECT_TRUE(c.button->toolTip().contains(QKeySequence(c.key).toString())) << c.what;
+        }
+    }
+}
+
+// The link, the window's size and the split are remembered: the next start lists the
+// remembered controller.
+TEST_F(WindowTest, SettingsSurviveARestart)
+{
+    struct Case {
+        int kind;
+        QString text;
+        QString firstCall;
+    };
+    const Case cases[] = {{1, "COM3", "/COM3|/dir"}, {0, "127.0.0.9", "/TCP127.0.0.9|/dir"}};
+    for (const Case &c : cases) {
+        TForm1 &form = Open();
+        form.show();
+        form.ComboBox1->setCurrentIndex(c.kind);
+        (c.kind == 0 ? form.Edit1->setText(c.text) : form.ComboBox2->setEditText(c.text));
+        form.Button5->click();
+        form.resize(900, 600);
+        form.SetSplit(0.4);
+        form.close();
+        DeleteForms();
+        QFile::remove(tools + "/calls.log");
+
+        TForm1 &again = Open();
+        EXPECT_EQ(Calls().front(), c.firstCall);
+        EXPECT_EQ(again.ComboBox1->currentIndex(), c.kind);
+        EXPECT_EQ(c.kind == 0 ? again.Edit1->text() : again.ComboBox2->currentText(), c.text);
+        EXPECT_EQ(again.ComboBox2->isHidden(), c.kind == 0);
+        EXPECT_EQ(again.size(), QSize(900, 600));
+        EXPECT_EQ(again.Panel2->width(), 360);
+        again.close();
+        DeleteForms();
+    }
+}
+
+// A screen reader can name every control, and tell the two file lists apart.
+TEST_F(WindowTest, EveryControlHasAnAccessibleNameOfItsOwn)
+{
+    Open();
+    for (QWidget *window : std::initializer_list<QWidget *>{Form1, Form2, Form3}) {
+        QStringList names;
+        for (QWidget *w : window->findChildren<QWidget *>()) {
+            const QString object = w->objectName();
+            if (object.isEmpty() || object.startsWith("qt_") || object.startsWith("Panel"))
+                continue;
+            EXPECT_FALSE(w->accessibleName().isEmpty()) << object.toStdString();
+            names.append(w->accessibleName());
+        }
+        EXPECT_EQ(QSet<QString>(names.begin(), names.end()).size(), names.size()) << names.join(", ").toStdString();
+    }
+    EXPECT_NE(Form1->ListBox1->accessibleName(), Form1->FileListBox1->accessibleName());
 }
 
 TEST_F(WindowTest, ThePcListAndTheFreeSpaceFollowTheShownFolder)

@@ -10,6 +10,7 @@
 #include "ops/exchange.h"
 #include "ops/upload_link.h"
 #include "operator/console_operator.h"
+#include "operator/progress_reporter.h"
 #include "platform/console.h"
 #include "platform/stop_request.h"
 #include "text/pc_name.h"
@@ -86,12 +87,13 @@ int Query(const Job& job, COperationObserver& op, std::string_view command, bool
   return kDone;
 }
 
-int Delete(const Job& job, COperationObserver& op) {
+int Delete(const Job& job, CProgressReporter& op) {
   for (const std::string& name : job.names) {
     if (name.size() + 11 > kMaxCommandText) return kNameTooLong;
   }
-  for (const std::string& name : job.names) {
-    if (platform::StopRequested() || !Command(job, op, "filedelete " + name)) return kLinkFailed;
+  for (std::size_t k = 1; k <= job.names.size(); ++k) {
+    if (platform::StopRequested() || !Command(job, op, "filedelete " + job.names[k - 1])) return kLinkFailed;
+    op.FileDone(k, true);
   }
   if (platform::StopRequested()) return kLinkFailed;
   // The controller's answer to a delete says nothing reliable; its listing does.
@@ -139,13 +141,15 @@ class CFailedFiles {
   bool m_nameTooLong = false;
 };
 
-int Get(const Job& job, COperationObserver& op) {
+int Get(const Job& job, CProgressReporter& op) {
   for (const std::string& name : job.names) {
     if (!NamesAFileInTheFolder(name)) return kPcFileFailed;
   }
   CFailedFiles failed;
-  for (const std::string& name : job.names) {
+  for (std::size_t k = 1; k <= job.names.size(); ++k) {
     if (platform::StopRequested()) return kLinkFailed;
+    const std::string& name = job.names[k - 1];
+    op.FileAt(k);
     auto link = std::make_unique<CDownloadLink>(name, job.folder + PcFormOf(name), op);
     link->m_port = job.comPort;
     const int result = job.tcp ? link->DownloadFile(*job.tcp) : link->DownloadFile();
@@ -155,10 +159,12 @@ int Get(const Job& job, COperationObserver& op) {
   return failed.Status(kReadFailedOne, kReadFailedSeveral);
 }
 
-int Put(const Job& job, COperationObserver& op) {
+int Put(const Job& job, CProgressReporter& op) {
   CFailedFiles failed;
-  for (const std::string& name : job.names) {
+  for (std::size_t k = 1; k <= job.names.size(); ++k) {
     if (platform::StopRequested()) return kLinkFailed;
+    const std::string& name = job.names[k - 1];
+    op.FileAt(k);
     auto link = std::make_unique<CUploadLink>(op);
     link->m_port = job.comPort;
     try {
@@ -236,7 +242,9 @@ std::optional<Job> ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 int Run(const Job& job) {
-  CHiddenOperator op;
+  CHiddenOperator hidden;
+  // The front end asks for progress reports through the environment.
+  CProgressReporter op(hidden, job.names.size(), ProgressReportsAsked());
   try {
     switch (job.action) {
       case Action::kDir: return Query(job, op, "filedir", true);

@@ -43,6 +43,14 @@ std::unique_ptr<CDownloadLink> DownloadLinkFor(const std::string& folder, const 
 
 }  // namespace
 
+COperationObserver& CToolJob::TransferObserver(std::size_t k) {
+  if (!m_progress) {
+    m_progress.emplace(m_operator, m_files.size(), ProgressReportsAsked());
+  }
+  m_progress->FileAt(k);
+  return *m_progress;
+}
+
 int CToolJob::RunUpload() {
   if (m_tcpArg.empty()) return m_comPort != 0 ? UploadListSerial() : 0;
   return UploadListTcp(TcpAddress());
@@ -52,7 +60,7 @@ int CToolJob::UploadListSerial() {
   CSkippedFiles skipped;
   for (std::size_t k = 1; k <= m_files.size(); ++k) {
     EndRunIfStopped();
-    auto link = std::make_unique<CUploadLink>(m_operator);
+    auto link = std::make_unique<CUploadLink>(TransferObserver(k));
     link->m_port = m_comPort;
     try {
       link->UploadFile(m_folder + m_files[k - 1]);
@@ -70,7 +78,7 @@ int CToolJob::UploadListTcp(const platform::Ipv4Address& address) {
   CSkippedFiles skipped;
   for (std::size_t k = 1; k <= m_files.size(); ++k) {
     EndRunIfStopped();
-    auto link = std::make_unique<CUploadLink>(m_operator);
+    auto link = std::make_unique<CUploadLink>(TransferObserver(k));
     try {
       link->UploadFile(m_folder + m_files[k - 1], address);
     } catch (const CLinkError& error) {
@@ -93,7 +101,7 @@ int CToolJob::RunDownload() {
 int CToolJob::DownloadListSerial() {
   for (std::size_t k = 1; k <= m_files.size(); ++k) {
     EndRunIfStopped();
-    auto link = DownloadLinkFor(m_folder, m_files[k - 1], m_operator);
+    auto link = DownloadLinkFor(m_folder, m_files[k - 1], TransferObserver(k));
     int result = kTransferNameTooLong;
     if (link) {
       link->m_port = m_comPort;
@@ -110,7 +118,7 @@ int CToolJob::DownloadListTcp(const platform::Ipv4Address& address) {
   CSkippedFiles skipped;
   for (std::size_t k = 1; k <= m_files.size(); ++k) {
     EndRunIfStopped();
-    auto link = DownloadLinkFor(m_folder, m_files[k - 1], m_operator);
+    auto link = DownloadLinkFor(m_folder, m_files[k - 1], TransferObserver(k));
     const int result = link ? link->DownloadFile(address) : kTransferNameTooLong;
     link.reset();
     if (EndsTheList(result)) return kStatusLinkFailed;

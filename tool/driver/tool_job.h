@@ -1,12 +1,15 @@
 // The job of one run: the parsed command line and the operations that carry it out.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "operator/console_operator.h"
+#include "operator/progress_reporter.h"
 #include "platform/tcp_socket.h"
 
 namespace cabrix {
@@ -67,6 +70,11 @@ class CToolJob {
   bool m_info = false;
   // The operator at the console watches every operation of the run.
   CConsoleOperator m_operator;
+  // Progress reports for a front end that asks for them through the environment; made with the
+  // first transfer, when the list of files is known.
+  std::optional<CProgressReporter> m_progress;
+  // The observer of the transfer of file k (1-based) of m_files.
+  COperationObserver& TransferObserver(std::size_t k);
 
  private:
   // The controller address of m_tcpArg; raises CLinkError(0) when it has fewer than four numbers.

@@ -30,7 +30,8 @@ void CConsoleOperator::FileStarts(TransferKind kind, std::string_view name) {
 
 void CConsoleOperator::Progress(const TransferProgress& progress) {
   if (progress.kind == TransferKind::kRead) {
-    StepSpinner();
+    // The bar turns once per frame asked for; the closing report, with the length, moves nothing.
+    if (!progress.bytesInAll) StepSpinner();
     return;
   }
   // Counted in block frames against one frame per 128 file bytes and one more: the file-header

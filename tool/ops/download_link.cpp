@@ -184,7 +184,12 @@ int CDownloadLink::Transfer(CByteChannel& channel, bool serial) {
       progress.bytesDone += data.size() - trailer;
       if (frame.last == 1) break;
     }
-    if (more != 1) break;
+    if (more != 1) {
+      // The last frame is in: the read's length is known, and told once more.
+      progress.bytesInAll = progress.bytesDone;
+      m_observer.Progress(progress);
+      break;
+    }
 
     // Between segments: the controller confirms the segment, then takes the next-segment
     // request.

@@ -21,8 +21,8 @@ struct TransferProgress {
   std::string_view name;  // the file's controller name (Windows-1251 bytes)
   // File bytes sent to the controller (write), or written into the PC file (read), so far.
   std::uint64_t bytesDone = 0;
-  // The file's length when it is known: a write knows it from the start, a read never before
-  // its end.
+  // The file's length when it is known: a write knows it from the start, a read tells it in one
+  // last report once its last frame is in.
   std::optional<std::uint64_t> bytesInAll;
   // Frames so far: the block frames the controller accepted (write; the file-header frame does
   // not count), or the frames asked for (read, one report before each).

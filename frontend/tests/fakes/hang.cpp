@@ -4,6 +4,8 @@
 //   hang <text> trap     on SIGTERM it prints "stopping", takes 300 ms to clean up, prints
 //                        "stopped" and ends by the signal, as the console programs do
 //   hang <text> ignore   SIGTERM is ignored: only a kill ends it
+//   hang <text> tick     writes "tick <i>" to standard error every 200 ms, i from 1 to 10, then
+//                        ends with status 0
 // A fourth argument names a file that is created once the signal is set up.
 #include <csignal>
 #include <cstdio>
@@ -34,6 +36,16 @@ int main(int argc, char **argv)
     if (argc > 1) {
         Say(argv[1]);
         Say("\r\n");
+    }
+    if (std::strcmp(mode, "tick") == 0) {
+        for (int i = 1; i <= 10; ++i) {
+            ::usleep(200 * 1000);
+            char line[32];
+            const int n = std::snprintf(line, sizeof line, "tick %d\r\n", i);
+            ssize_t ignored = ::write(2, line, static_cast<size_t>(n));
+            (void)ignored;
+        }
+        return 0;
     }
     for (int i = 0; i < 600 && g_stop == 0; ++i)
         ::usleep(100 * 1000);

@@ -224,6 +224,53 @@ TEST_P(DialectEndToEnd, UpWritesTheFileAndAMissingOneIsAPcFileFailure) {
   EXPECT_FALSE(InStore("absent.bin"));
 }
 
+// Asked through the environment, both programs the front end runs report each file's progress
+// on standard error, in order, ending with the file's size; what else they write stays as it is.
+TEST_P(DialectEndToEnd, ProgressReportsWhenAskedEndWithTheFilesSize) {
+  const std::string bytes = PatternBytes(20000, 3);
+  StoreFile("r.bin", bytes);
+  WriteFileBytes(m_pc / "w.bin", bytes);
+  struct Case {
+    std::string what;
+    std::vector<std::string> args;
+    bool tool;  // the console tool rather than the dialect program
+    std::string start;
+  };
+  const Case cases[] = {
+      {"read", {Folder(), "/get", "r.bin"}, false, "cabrix-progress: start 1 1 -"},
+      {"write", {Folder(), "/up", "w.bin"}, true, "cabrix-progress: start 1 1 20000"},
+  };
+  for (const Case& c : cases) {
+    const ProcessResult plain = c.tool ? RunTool(c.args) : Run(c.args);
+    ProcessOptions asked = Env();
+    asked.setEnv.push_back({"CABRIX_PROGRESS", "1"});
+    std::vector<std::string> argv =
+        c.tool ? test::ToolCommand(std::vector<std::string>{LinkSwitch()}) : std::vector<std::string>{DialectPath().string(), LinkSwitch()};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const ProcessResult reported = test::RunProcess(argv, 60s, asked);
+    ASSERT_TRUE(reported.ExitedWith(0)) << c.what << reported.Describe();
+    EXPECT_EQ(reported.out, plain.out) << c.what;
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < reported.err.size();) {
+      const std::size_t end = reported.err.find("\r\n", at);
+      ASSERT_NE(end, std::string::npos) << reported.err;
+      lines.push_back(reported.err.substr(at, end - at));
+      at = end + 2;
+    }
+    ASSERT_GE(lines.size(), 3u) << c.what << reported.err;
+    EXPECT_EQ(lines.front(), c.start) << c.what;
+    EXPECT_EQ(lines.back(), "cabrix-progress: end 1 ok") << c.what;
+    EXPECT_EQ(lines[lines.size() - 2].rfind("cabrix-progress: bytes 1 20000 ", 0), 0u) << c.what;
+    std::uint64_t before = 0;
+    for (std::size_t i = 1; i + 1 < lines.size(); ++i) {
+      ASSERT_EQ(lines[i].rfind("cabrix-progress: bytes 1 ", 0), 0u) << lines[i];
+      const std::uint64_t done = std::stoull(lines[i].substr(25));
+      EXPECT_GE(done, before) << lines[i];
+      before = done;
+    }
+  }
+}
+
 TEST_P(DialectEndToEnd, NamesTooLongForTheFramesAreRefusedBeforeAnyExchange) {
   const std::string longName = std::string(250, 'n') + ".txt";
   WriteFileBytes(m_pc / "Ωmega.txt", "no Windows-1251 form");

@@ -132,9 +132,19 @@ std::uint32_t ChildProcess::Start(const QByteArray &cmdLine)
     ::SetHandleInformation(outRead.Get(), HANDLE_FLAG_INHERIT, 0);
     ::SetHandleInformation(errRead.Get(), HANDLE_FLAG_INHERIT, 0);
 
+    // SystemRoot, then what the caller adds (the request for progress reports), each entry ending
+    // in a zero byte and the block in one more; an entry that does not fit is left out.
     char environment[kEnvironmentSize] = {};
     static const char kSystemRoot[] = "SystemRoot=c:\\windows";
     std::memcpy(environment, kSystemRoot, sizeof kSystemRoot);
+    size_t used = sizeof kSystemRoot;
+    for (const QByteArray &entry : m_extraEnvironment) {
+        const size_t size = static_cast<size_t>(entry.size()) + 1;
+        if (entry.contains('\0') || used + size + 1 > kEnvironmentSize)
+            continue;
+        std::memcpy(environment + used, entry.constData(), size);
+        used += size;
+    }
 
     STARTUPINFOA si;
     std::memset(&si, 0, sizeof si);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -103,7 +104,7 @@ TEST(RunnerWin, AChildGivenUpOnIsAskedToStopFirst)
         std::uint32_t exitCode = 0;
         const DWORD started = ::GetTickCount();
         EXPECT_EQ(RunAndCapture(ChildPath() + " hang started " + c.mode + " " + ready,
-                                c.askToStop ? 30 : 2, out, err, exitCode, stop),
+                                c.askToStop ? 30 : 2, out, err, exitCode, TRunControl{stop, {}, {}}),
                   c.result)
             << c.mode;
         const DWORD ms = ::GetTickCount() - started;
@@ -134,7 +135,8 @@ TEST(RunnerWin, MissingProgramLeavesListsAndExitCodeAlone)
 }
 
 // The command line reaches the child byte for byte, the child's own start-up code splits it as
-// SplitCommandLine does, and the child has the one-variable environment, no standard input of
+// SplitCommandLine does, and the child has the one-variable environment (two with the request
+// for progress reports), no standard input of
 // the front end's and no visible console. A program path with a blank comes quoted, as the
 // wrapper writes it: the child in the folder "tollmark child", beside a decoy "tollmark.exe" that
 // the system would start for the unquoted path.
@@ -149,14 +151,19 @@ TEST(RunnerWin, ChildGetsTheCommandLineAsItIs)
     ASSERT_TRUE(::CopyFileA(ChildPath().constData(), moved.constData(), FALSE));
     ASSERT_TRUE(::CopyFileA(ChildPath().constData(), decoy.constData(), FALSE));
 
+    // The second run also asks for progress reports, as a copy does: one entry more.
     for (const QByteArray &program : {ChildPath(), '"' + moved + '"'}) {
+        const bool reports = program != ChildPath();
+        TRunControl control;
+        if (reports)
+            control.Environment = {"CABRIX_PROGRESS=1"};
         const QByteArray line = program +
                                 " probe /TCP127.0.0.1 /FLDR\"C:\\My Data\\\\\" /get \"a b.txt\" "
                                 "x\\\\\\\"y \\\\server\\share \"\" tail\\";
         ::SetEnvironmentVariableA("TOLLMARK_PARENT_ONLY", "1");
         ByteLines out, err;
         std::uint32_t exitCode = 1;
-        ASSERT_EQ(RunAndCapture(line, 30, out, err, exitCode), 0) << program.toStdString();
+        ASSERT_EQ(RunAndCapture(line, 30, out, err, exitCode, control), 0) << program.toStdString();
         ::SetEnvironmentVariableA("TOLLMARK_PARENT_ONLY", nullptr);
         EXPECT_EQ(exitCode, 0u) << program.toStdString();
         EXPECT_TRUE(err.isEmpty());
@@ -179,8 +186,12 @@ TEST(RunnerWin, ChildGetsTheCommandLineAsItIs)
         env.removeIf([](const QByteArray &e) {
             return e.startsWith("WINE") || e.startsWith("SystemDrive=");
         });
-        ASSERT_EQ(env.size(), 1) << env.join(' ').toStdString();
-        EXPECT_EQ(env.front().toLower(), "systemroot=c:\\windows");
+        ASSERT_EQ(env.size(), reports ? 2 : 1) << env.join(' ').toStdString();
+        EXPECT_TRUE(std::any_of(env.begin(), env.end(), [](const QByteArray &e) {
+            return e.toLower() == "systemroot=c:\\windows";
+        })) << env.join(' ').toStdString();
+        if (reports)
+            EXPECT_TRUE(env.contains("CABRIX_PROGRESS=1")) << env.join(' ').toStdString();
         // A null standard input: none on Windows; under Wine the input of the child's new, hidden
         // console stands in (a character device whose reads fail at once), never a pipe or a file.
         EXPECT_TRUE(out[out.size() - 2] == "stdin:none" || out[out.size() - 2] == "stdin:console")

@@ -183,7 +183,11 @@ bool PcFile::CreateReplacement(const std::string& target, std::string& createdPa
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h != INVALID_HANDLE_VALUE) {
     CloseHandle(h);
-  } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+  } else if (const DWORD error = GetLastError(); error != ERROR_FILE_NOT_FOUND &&
+                                                 error != ERROR_PATH_NOT_FOUND &&
+                                                 error != ERROR_FILENAME_EXCED_RANGE) {
+    // No file there (or a path the check cannot open at all): the temporary file and its
+    // renaming into place decide, as for any new file.
     return false;
   }
   if (!CreateTemporary(FolderOf(target), createdPath)) return false;

@@ -69,7 +69,8 @@ Section "Tollmark"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
-; Removes exactly what the installer put there; the folder goes too when nothing else is in it.
+; Removes exactly what the installer put there, and the settings the front end wrote for the user
+; who uninstalls it; the folder goes too when nothing else is in it.
 Section "Uninstall"
   Delete "${SHORTCUT}"
   Delete "$INSTDIR\tollmark.exe"
@@ -78,4 +79,9 @@ Section "Uninstall"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  ; The front end's remembered link and window of the user who uninstalls it.
+  SetShellVarContext current
+  Delete "$APPDATA\cabrix\tollmark.ini"
+  RMDir "$APPDATA\cabrix"
+  SetShellVarContext all
 SectionEnd

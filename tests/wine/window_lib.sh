@@ -104,9 +104,10 @@ window_idle() {
 
 # After a copy either way or a delete the window lists the controller again, and the
 # window takes input meanwhile: waits as window_after does, then for that listing, the first
-# since the last window_press.
+# since the last window_press. A delete's console program lists the controller itself first, to
+# check the name is gone: $3 (default 0) counts such listings before the window's own.
 window_after_refresh() {
-  window_after "$1" "$2" && window_after 'command \(dir\)' "$window_dirs"
+  window_after "$1" "$2" && window_after 'command \(dir\)' "$((window_dirs + ${3:-0}))"
 }
 
 # How many lines of plcsim's log ($window_sim_log) match an extended regular expression.

@@ -54,6 +54,8 @@ trap cleanup EXIT
 cyr_recipe_1251=$(printf '\xd0\xe5\xf6\xe5\xef\xf2.txt')   # Рецепт.txt
 cyr_report_1251=$(printf '\xce\xf2\xf7\xe5\xf2.txt')       # Отчет.txt
 mkdir -p "$work/store"
+# The front end remembers its link between runs; each run starts as the first start ever.
+rm -rf "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/cabrix
 rm -rf "$window_pc"
 mkdir -p "$window_pc"
 printf 'alpha\r\n' >"$work/store/alpha.txt"
@@ -159,7 +161,7 @@ step "Del: beta.bin"
 window_pick_plc 1
 window_press Del
 window_answer Confirm y
-window_after_refresh 'tcp#.*deleted beta.bin' 0
+window_after_refresh 'tcp#.*deleted beta.bin' 0 1
 [ ! -e "$work/store/beta.bin" ] || window_fail "beta.bin is still in the store"
 if full; then
   # The list: alpha.txt, program.bin, Отчет.txt, Рецепт.txt.
@@ -192,7 +194,7 @@ if full; then
   window_pick_plc 0
   window_press Del
   window_answer Confirm y
-  window_after_refresh 'pty#.*deleted alpha.txt' 0
+  window_after_refresh 'pty#.*deleted alpha.txt' 0 1
   [ ! -e "$work/store/alpha.txt" ] || window_fail "alpha.txt is still in the store"
 fi
 

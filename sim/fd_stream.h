@@ -25,6 +25,8 @@ class FdStream : public ByteStream {
   // On a socket (and a paced line), hands out what an earlier read took in beyond its caller's
   // need before it waits again: one read of the descriptor per frame rather than one per field.
   std::size_t ReadSome(std::span<std::uint8_t> buffer, Millis timeout) override;
+  // Whether such bytes are waiting: the descriptor no longer shows them as input.
+  bool HasTakenIn() const { return m_inAt < m_inEnd; }
   void Write(std::span<const std::uint8_t> data) override;
   void Pause(Millis duration) override;
   bool WriteWithin(std::span<const std::uint8_t> data, Millis wait) override;

@@ -45,12 +45,16 @@ void Server::Run() {
     if (m_tcp) fds[n++] = {m_tcp->Fd(), POLLIN, 0};
     const int ptyIndex = m_pty ? static_cast<int>(n) : -1;
     if (m_pty) fds[n++] = {m_pty->MasterFd(), POLLIN, 0};
-    const int r = ::poll(fds, n, -1);
+    // A paced line's read may have taken in, with the last unit of an exchange, the beginning
+    // of the next one (a late wake-up, a PC that went on at once): it waits in the stream, and
+    // the device shows nothing more to read.
+    const bool takenIn = m_ptyStream && m_ptyStream->HasTakenIn();
+    const int r = ::poll(fds, n, takenIn ? 0 : -1);
     if (r < 0 && errno == EINTR) continue;
     if (r < 0 || fds[0].revents) return;
     try {
       if (tcpIndex >= 0 && fds[tcpIndex].revents) ServeTcpConnection();
-      if (ptyIndex >= 0 && fds[ptyIndex].revents) ServeSerial();
+      if (ptyIndex >= 0 && (fds[ptyIndex].revents || takenIn)) ServeSerial();
     } catch (const StopRequested&) {
       return;
     }

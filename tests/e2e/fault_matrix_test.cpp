@@ -455,8 +455,8 @@ unsigned SoakSeed() {
 using FaultSoak = FaultWorld;
 
 // Random uploads and downloads of random sizes, each under a random fault aimed at a random
-// segment and frame, over both links, for a bounded time; in some of them the simulator is
-// killed at a random moment and started again on the same store. The checks of every job are
+// segment and frame, over both links: a fixed number, then more for a bounded time. In some of
+// them the simulator is killed at a random moment and started again on the same store. The checks of every job are
 // those of the matrix; the counts are printed so that a run can be compared with another.
 TEST_F(FaultSoak, RandomTransfersUnderRandomFaultsNeverYieldABrokenFile) {
   const unsigned seed = SoakSeed();
@@ -464,13 +464,16 @@ TEST_F(FaultSoak, RandomTransfersUnderRandomFaultsNeverYieldABrokenFile) {
   std::mt19937 rng(seed);
   auto uniform = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
 
+  // At least kMinTransfers however slow the machine; then more while the time lasts.
+  constexpr int kMinTransfers = 50;
   constexpr int kMaxTransfers = 300;
   constexpr auto kWorkBound = 90s;
   constexpr int kMaxSlow = 3;  // each costs the tool 5 to 20 s of waiting
   int transfers = 0, injected = 0, recoveries = 0, failures = 0, slow = 0;
   int kills = 0, killsMidway = 0;  // the latter broke a transfer off
   const auto start = std::chrono::steady_clock::now();
-  while (transfers < kMaxTransfers && std::chrono::steady_clock::now() - start < kWorkBound) {
+  while (transfers < kMinTransfers ||
+         (transfers < kMaxTransfers && std::chrono::steady_clock::now() - start < kWorkBound)) {
     const Transport link = uniform(0, 1) == 0 ? Transport::kTcp : Transport::kSerial;
     const Op op = uniform(0, 1) == 0 ? Op::kUpload : Op::kDownload;
     const int size = uniform(0, 20000);
@@ -517,7 +520,6 @@ TEST_F(FaultSoak, RandomTransfersUnderRandomFaultsNeverYieldABrokenFile) {
             << took.count() << " s, " << injected << " faults injected, " << recoveries
             << " recoveries, " << failures << " failures, " << kills << " kills (" << killsMidway
             << " midway)" << std::endl;
-  EXPECT_GE(transfers, 50) << "the soak got through too few transfers in its time";
 }
 
 }  // namespace

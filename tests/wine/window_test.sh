@@ -126,7 +126,7 @@ if full; then
   [ "$(window_count 'tcp#.*writing program.bin')" -eq $((n + 1)) ] || window_fail "No wrote the file"
 fi
 
-step "Copy to the PC: alpha.txt, then again over the changed file"
+step "Copy to the PC: alpha.txt$(full && echo ", then again over the changed file")"
 window_pick_plc 0
 window_press Copy
 window_answer Confirm Return

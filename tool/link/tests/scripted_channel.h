@@ -1,6 +1,6 @@
 // An in-memory byte channel for the link tests: each Read hands out the next scripted unit (or
 // raises the scripted code), and every Write is recorded. What is left of a unit that a read
-// took part of has arrived already (ReadAvailable hands it out); a purge drops it, with the
+// took part of has arrived already (ReadAvailable hands it out); a drain drops it, with the
 // stray units that follow it.
 #pragma once
 
@@ -24,7 +24,7 @@ class ScriptedChannel : public CByteChannel {
   // A read that fails with this link failure code.
   void Fail(int code) { m_script.emplace_back(code); }
   // Bytes that arrive late, but before the line goes quiet: a read takes them like any unit, a
-  // purge drops them.
+  // drain drops them.
   void GiveStray(Bytes unit) {
     m_script.emplace_back(std::move(unit));
     m_stray.insert(m_script.size() - 1 + m_popped);
@@ -46,8 +46,8 @@ class ScriptedChannel : public CByteChannel {
     return m_begun ? Take(buffer) : 0;
   }
 
-  void Purge() override {
-    purges.push_back(written.size());
+  void DrainUntilQuiet() override {
+    drains.push_back(written.size());
     if (m_begun) Pop();
     while (!m_script.empty() && m_stray.count(m_popped) != 0) Pop();
   }
@@ -60,7 +60,7 @@ class ScriptedChannel : public CByteChannel {
 
   std::vector<Bytes> written;
   std::vector<std::size_t> asked;   // the count of every read
-  std::vector<std::size_t> purges;  // for each purge, how many writes had gone out before it
+  std::vector<std::size_t> drains;  // for each drain, how many writes had gone out before it
   int reads = 0;
 
  private:

@@ -46,7 +46,7 @@ void CCommandLink::AddReplyText(const ReceivedFrame& frame) {
   if (from < to) m_text.append(data.begin() + from, data.begin() + to);
 }
 
-std::optional<int> CCommandLink::Run(CByteChannel& channel) {
+COutcome CCommandLink::Run(CByteChannel& channel) {
   m_text.clear();
   try {
     channel.Open(kCommandTimeouts);
@@ -71,40 +71,42 @@ std::optional<int> CCommandLink::Run(CByteChannel& channel) {
         std::uint8_t answer[kAckSize];
         channel.Read(answer);
         channel.CloseWithoutShutdown();
-        return std::nullopt;
+        return {OutcomeKind::kDone};
       }
       if (!sequence.Take(frame.number)) continue;
       AddReplyText(frame);
       if (frame.last == 1) {
         channel.ReadClosingMessage();
         channel.Close();
-        return std::nullopt;
+        return {OutcomeKind::kDone};
       }
     }
   } catch (const CLinkError& error) {
     ReleaseRequest();
-    return error.Code();
+    return OutcomeOfCode(error.Code());
   }
 }
 
 bool CCommandLink::RunSerial() {
   CSerialChannel channel(*this, m_port);
-  const std::optional<int> failure = Run(channel);
-  if (failure == kLinkCannotOpen) m_observer.Message(MessageKind::kAlert, msg::kPortBusy.view());
+  const COutcome outcome = Run(channel);
+  if (outcome == COutcome{OutcomeKind::kLinkFailed, kLinkCannotOpen}) {
+    m_observer.Message(MessageKind::kAlert, msg::kPortBusy.view());
+  }
   channel.Close();
-  return !failure;
+  return outcome.Done();
 }
 
 bool CCommandLink::RunTcp(const platform::Ipv4Address& address) {
   CTcpChannel channel(*this, address);
-  const std::optional<int> failure = Run(channel);
+  const COutcome outcome = Run(channel);
   // A connection that broke off is given a moment before it is shut down; a stop request cuts
   // the moment short.
-  if (failure && channel.IsOpen()) {
+  if (!outcome.Done() && channel.IsOpen()) {
     platform::WaitForStop(kPauseAfterTcpFailure);
     channel.Close();
   }
-  return !failure;
+  return outcome.Done();
 }
 
 }  // namespace cabrix

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,6 +10,7 @@
 #include "link/plc_link.h"
 #include "link/receive_frame.h"
 #include "ops/observer.h"
+#include "ops/outcome.h"
 
 namespace cabrix {
 
@@ -25,10 +25,10 @@ class CCommandLink : public CPlcLink {
   bool BuildCommandFrame(std::string_view text);
 
   // Runs the prepared request over `channel`, which it opens, and gathers the reply into m_text;
-  // nullopt when the whole reply has arrived (the channel is then closed), else the link
-  // failure code that ended the exchange (the channel is left as it was, for the caller to
-  // close). Starts with an empty m_text and releases the request buffer once it has been written.
-  std::optional<int> Run(CByteChannel& channel);
+  // done when the whole reply has arrived (the channel is then closed). An exchange that fails
+  // leaves the channel as it was, for the caller to close. Starts with an empty m_text and
+  // releases the request buffer once it has been written.
+  COutcome Run(CByteChannel& channel);
 
   // The serial and the TCP form, by the names the operations call: each opens its channel, runs
   // the exchange and closes the channel its own way; true when the whole reply has arrived. A

@@ -39,43 +39,35 @@ void CDownloadLink::Cleanup() {
   m_request.clear();
 }
 
-namespace {
-
-bool RefusedAsTooLong(std::string_view name, COperationObserver& observer) {
-  if (name.size() <= kMaxReadName) return false;
-  RefuseLongName(name, observer);
-  return true;
-}
-
-}  // namespace
-
 void CDownloadLink::RemoveStaleFiles() const {
   platform::RemoveStaleTemporaries(platform::FolderOf(platform::NativePath(m_path)));
 }
 
-int CDownloadLink::Download(CByteChannel& channel, RequestRepeat repeat) {
-  if (RefusedAsTooLong(m_name, m_observer)) return kTransferNameTooLong;
+COutcome CDownloadLink::Download(CByteChannel& channel, RequestRepeat repeat) {
+  if (m_name.size() > kMaxReadName) {
+    RefuseLongName(m_name, m_observer);
+    return {OutcomeKind::kNameTooLong};
+  }
   RemoveStaleFiles();
-  int result = kDownloadDone;
+  COutcome outcome;
   try {
     channel.Open(kDownloadTimeouts);
-    result = Transfer(channel, repeat);
+    outcome = Transfer(channel, repeat);
   } catch (const CLinkError& error) {
     channel.Close();
     Cleanup();
-    result = error.Code();
+    outcome = OutcomeOfCode(error.Code());
   }
-  if (m_started) m_observer.FileEnds(TransferKind::kRead, m_name, result == kDownloadDone);
-  return result;
+  if (m_started) m_observer.FileEnds(TransferKind::kRead, m_name, outcome.Done());
+  return outcome;
 }
 
-int CDownloadLink::DownloadFile() {
+COutcome CDownloadLink::DownloadFile() {
   CSerialChannel channel(*this, m_port);
-  const int result = Download(channel, RequestRepeat::kAfterResetPrompt);
-  return result == kLinkPcFileCreate ? kLinkCannotOpen : result;
+  return Download(channel, RequestRepeat::kAfterResetPrompt);
 }
 
-int CDownloadLink::DownloadFile(const platform::Ipv4Address& address) {
+COutcome CDownloadLink::DownloadFile(const platform::Ipv4Address& address) {
   CTcpChannel channel(*this, address);
   return Download(channel, RequestRepeat::kAtOnce);
 }
@@ -102,7 +94,6 @@ void CDownloadLink::CreatePcFile() {
   if (!m_file->CreateReplacement(platform::NativePath(m_path), m_tempPath)) {
     m_file.reset();
     m_tempPath.clear();
-    m_pcFileFailed = true;
     m_observer.Message(MessageKind::kAlert, msg::kCannotCreate.view());
     throw CLinkError(kLinkPcFileCreate);
   }
@@ -119,7 +110,6 @@ void CDownloadLink::FinishPcFile() {
   // removes the temporary files that nobody holds.
   if (!m_file->Sync()) throw CLinkError(kTransferPcFileIo);
   if (!m_file->PutInPlace()) {
-    m_pcFileFailed = true;
     m_observer.Message(MessageKind::kAlert, msg::kCannotCreate.view());
     throw CLinkError(kLinkPcFileCreate);
   }
@@ -129,7 +119,7 @@ void CDownloadLink::FinishPcFile() {
   m_file.reset();
 }
 
-int CDownloadLink::Transfer(CByteChannel& channel, RequestRepeat repeat) {
+COutcome CDownloadLink::Transfer(CByteChannel& channel, RequestRepeat repeat) {
   m_started = true;
   m_observer.FileStarts(TransferKind::kRead, m_name);
   TransferProgress progress{TransferKind::kRead, m_name, 0, std::nullopt, 0, 0};
@@ -157,7 +147,7 @@ int CDownloadLink::Transfer(CByteChannel& channel, RequestRepeat repeat) {
         // The controller has no such file (or gave up): nothing replaces the target.
         channel.Close();
         Cleanup();
-        return kTransferNoSuchFile;
+        return {OutcomeKind::kNoSuchFile};
       }
       if (!sequence.Take(frame.number)) continue;
       auto data = frame.data();
@@ -199,7 +189,7 @@ int CDownloadLink::Transfer(CByteChannel& channel, RequestRepeat repeat) {
   channel.Close();
   FinishPcFile();
   m_request.clear();
-  return kDownloadDone;
+  return {OutcomeKind::kDone};
 }
 
 }  // namespace cabrix

@@ -10,16 +10,13 @@
 #include "link/channel.h"
 #include "link/link_error.h"
 #include "ops/observer.h"
+#include "ops/outcome.h"
 
 namespace cabrix {
 
-// Failure codes of the file transfers beyond the link's own. They never become an exit status:
-// the list level turns them into the file's position.
-enum TransferCode : int {
-  kTransferNameTooLong = 113,  // the name does not fit into the request frame
-  kTransferPcFileIo = 114,     // reading or writing the PC file failed
-  kTransferNoSuchFile = 115,   // the controller answered a read with its end marker
-};
+// The failure code of the file transfers beyond the link's own: reading or writing the PC file
+// failed. It travels inside a transfer only; the transfer returns it as its outcome.
+inline constexpr int kTransferPcFileIo = 114;
 
 // The time-outs of each kind of exchange (CExchangeTimeouts, link/channel.h).
 inline constexpr CExchangeTimeouts kCommandTimeouts{200, 20, 2000, 1, 5000};

@@ -47,45 +47,37 @@ void CUploadLink::Ended(bool done) {
   m_name.clear();
 }
 
-namespace {
-
-// The name the controller gets for the file at `path`. One that has no controller form, or that
-// the file-header frame cannot carry, is refused before anything is sent.
-std::string ControllerNameOfPath(const std::string& path, COperationObserver& observer) {
-  auto name = ControllerNameOrRefusal(NameOfPath(path), observer);
-  if (!name) throw CLinkError(kTransferNameTooLong);
+COutcome CUploadLink::Upload(CByteChannel& channel, const std::string& path) {
+  // The name the controller gets for the file at `path`. One that has no controller form, or
+  // that the file-header frame cannot carry, is refused before anything is sent.
+  const auto name = ControllerNameOrRefusal(NameOfPath(path), m_observer);
+  if (!name) return {OutcomeKind::kRefused};
   if (name->size() > kMaxUploadName) {
-    RefuseLongName(*name, observer);
-    throw CLinkError(kTransferNameTooLong);
+    RefuseLongName(*name, m_observer);
+    return {OutcomeKind::kNameTooLong};
   }
-  return std::move(*name);
-}
-
-}  // namespace
-
-void CUploadLink::Upload(CByteChannel& channel, const std::string& path) {
-  const std::string name = ControllerNameOfPath(path, m_observer);
   try {
     channel.Open(kUploadTimeouts);
-    Transfer(channel, path, name);
+    Transfer(channel, path, *name);
     channel.Close();
-  } catch (const CLinkError&) {
+  } catch (const CLinkError& error) {
     channel.Close();
     m_file.reset();
     Ended(false);
-    throw;
+    return OutcomeOfCode(error.Code());
   }
   Ended(true);
+  return {OutcomeKind::kDone};
 }
 
-void CUploadLink::UploadFile(const std::string& path) {
+COutcome CUploadLink::UploadFile(const std::string& path) {
   CSerialChannel channel(*this, m_port);
-  Upload(channel, path);
+  return Upload(channel, path);
 }
 
-void CUploadLink::UploadFile(const std::string& path, const platform::Ipv4Address& address) {
+COutcome CUploadLink::UploadFile(const std::string& path, const platform::Ipv4Address& address) {
   CTcpChannel channel(*this, address);
-  Upload(channel, path);
+  return Upload(channel, path);
 }
 
 void CUploadLink::ReadFileData(std::span<std::uint8_t> into) {

@@ -9,6 +9,7 @@
 #include "wire/frame.h"
 #include "link/plc_link.h"
 #include "ops/observer.h"
+#include "ops/outcome.h"
 #include "platform/pc_file.h"
 
 namespace cabrix {
@@ -38,15 +39,16 @@ class CUploadLink : public CPlcLink {
   ~CUploadLink() override;
 
   // Writes one file over `channel`, which it opens and closes (`path` in the PC's form; the
-  // controller gets the controller form of the name after its last backslash or slash); raises a
-  // link failure code when the transfer fails, after closing the channel and the PC file. The
-  // observer sees the transfer from the moment the link and the PC file are open.
-  void Upload(CByteChannel& channel, const std::string& path);
+  // controller gets the controller form of the name after its last backslash or slash). A name
+  // that the frames cannot carry is refused before anything is sent; a transfer that fails has
+  // closed the channel and the PC file when it returns. The observer sees the transfer from the
+  // moment the link and the PC file are open.
+  COutcome Upload(CByteChannel& channel, const std::string& path);
 
   // The serial and the TCP form that the list loops call by these names: each opens its
   // channel and runs Upload.
-  void UploadFile(const std::string& path);                                     // serial, m_port
-  void UploadFile(const std::string& path, const platform::Ipv4Address& address);  // TCP
+  COutcome UploadFile(const std::string& path);                                     // m_port
+  COutcome UploadFile(const std::string& path, const platform::Ipv4Address& address);  // TCP
 
   std::unique_ptr<platform::PcFile> m_file;
 

@@ -70,6 +70,10 @@ TEST(NameOfPath, CutsAtTheLastBackslashOrSlash) {
 // The exchanges over the scripted channel. The trace (scripted_channel.h) is what the PC did;
 // runs of frames numbered one after the other are shown as F<first>-<last>.
 
+const COutcome kDone{};
+COutcome LinkFailed(int code) { return {OutcomeKind::kLinkFailed, code}; }
+const COutcome kNameTooLong{OutcomeKind::kNameTooLong};
+
 Bytes Ack(std::uint16_t code, std::uint16_t number) {
   const PlcAck ack(code, number);
   return Bytes(ack.bytes().begin(), ack.bytes().end());
@@ -177,7 +181,7 @@ TEST_F(OpsTest, UploadFrameByFrame) {
     std::string name;
     std::size_t length;
     std::function<void(ScriptedChannel&)> script;
-    std::optional<int> failure;
+    COutcome outcome;
     std::string trace;
   };
   const std::string longName(kMaxUploadName + 1, 'n');
@@ -187,7 +191,7 @@ TEST_F(OpsTest, UploadFrameByFrame) {
          AcceptFrames(ch, 1, 1);
          GiveClosing(ch);
        },
-       std::nullopt, "open F1 A10/0 flush A10/1 close"},
+       kDone, "open F1 A10/0 flush A10/1 close"},
       {"a rejected frame is sent again", "a.txt", 3,
        [](ScriptedChannel& ch) {
          ch.Give(Ack(kAckRejected, 1));
@@ -195,24 +199,24 @@ TEST_F(OpsTest, UploadFrameByFrame) {
          AcceptFrames(ch, 1, 1);
          GiveClosing(ch);
        },
-       std::nullopt, "open F1 F1 F1 A10/0 flush A10/1 close"},
+       kDone, "open F1 F1 F1 A10/0 flush A10/1 close"},
       {"an acceptance of another number uses up an attempt, the fourth sending is the last",
        "a.txt", 3,
        [](ScriptedChannel& ch) {
          for (int i = 0; i < 4; ++i) ch.Give(Ack(kAckAccepted, 2));
        },
-       kLinkBadReply, "open F1 F1 F1 F1 close"},
+       LinkFailed(kLinkBadReply), "open F1 F1 F1 F1 close"},
       {"a reply of 5 bytes ends the write at once", "a.txt", 3,
        [](ScriptedChannel& ch) {
          ch.Give(Bytes{0x55, 0x55, 10, 0, 1});
        },
-       kLinkBadReply, "open F1 close"},
+       LinkFailed(kLinkBadReply), "open F1 close"},
       {"a time-out in the middle of the file", "a.txt", 200,
        [](ScriptedChannel& ch) {
          AcceptFrames(ch, 1, 1);
          ch.Fail(kLinkNoData);
        },
-       kLinkNoData, "open F1 F2 close"},
+       LinkFailed(kLinkNoData), "open F1 F2 close"},
       {"two segments, the poll repeated until the controller is ready", "a.txt", 4501,
        [](ScriptedChannel& ch) {
          AcceptFrames(ch, 1, 36);
@@ -223,19 +227,19 @@ TEST_F(OpsTest, UploadFrameByFrame) {
          AcceptFrames(ch, 1, 1);
          GiveClosing(ch);
        },
-       std::nullopt, "open F1-36 flush A10/0 A10/1 A10/1 F1 A10/0 flush A10/1 close"},
+       kDone, "open F1-36 flush A10/0 A10/1 A10/1 F1 A10/0 flush A10/1 close"},
       {"a short status after the end of data", "a.txt", 3,
        [](ScriptedChannel& ch) {
          AcceptFrames(ch, 1, 1);
          ch.Give(Bytes(7, 0));
        },
-       kLinkBadReply, "open F1 A10/0 close"},
-      {"a PC file that cannot be opened", "", 0, [](ScriptedChannel&) {}, kLinkPcFileOpen,
+       LinkFailed(kLinkBadReply), "open F1 A10/0 close"},
+      {"a PC file that cannot be opened", "", 0, [](ScriptedChannel&) {}, COutcome{OutcomeKind::kPcFileFailed, kLinkPcFileOpen},
        "open close"},
       {"a name too long for the file-header frame is refused before anything", longName, 0,
-       [](ScriptedChannel&) {}, kTransferNameTooLong, ""},
+       [](ScriptedChannel&) {}, kNameTooLong, ""},
       {"a port that cannot be had", "a.txt", 3,
-       [](ScriptedChannel& ch) { ch.FailOpen(kLinkCannotOpen); }, kLinkCannotOpen, "open"},
+       [](ScriptedChannel& ch) { ch.FailOpen(kLinkCannotOpen); }, LinkFailed(kLinkCannotOpen), "open"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -244,13 +248,7 @@ TEST_F(OpsTest, UploadFrameByFrame) {
     ScriptedChannel ch;
     row.script(ch);
     RecordingObserver observer;
-    std::optional<int> failure;
-    try {
-      CUploadLink(observer).Upload(ch, Path(name));
-    } catch (const CLinkError& e) {
-      failure = e.Code();
-    }
-    EXPECT_EQ(failure, row.failure);
+    EXPECT_EQ(CUploadLink(observer).Upload(ch, Path(name)), row.outcome);
     EXPECT_EQ(Trace(ch), row.trace);
     EXPECT_TRUE(ch.Exhausted());
     if (ch.opened) {
@@ -259,7 +257,7 @@ TEST_F(OpsTest, UploadFrameByFrame) {
     const bool started = row.trace.find('F') != std::string::npos;
     EXPECT_EQ(observer.events.size(), started ? 2u : row.trace.empty() ? 1u : 0u);
     if (started) {
-      EXPECT_EQ(observer.events.back(), row.failure ? "end failed" : "end ok");
+      EXPECT_EQ(observer.events.back(), row.outcome.Done() ? "end ok" : "end failed");
     }
   }
 }
@@ -307,20 +305,21 @@ TEST_F(OpsTest, DownloadFrameByFrame) {
   struct Row {
     const char* what;
     std::function<void(ScriptedChannel&)> script;
-    int result;
+    COutcome result;
     std::string trace;
     std::string file;  // what the target holds afterwards ("-": there is none)
     RequestRepeat repeat = RequestRepeat::kAtOnce;
     std::string name = "a.txt";
   };
   const auto accepted = [](ScriptedChannel& ch) { ch.Give(Ack(kAckAccepted, 1)); };
+  const COutcome kPcFileNotCreated{OutcomeKind::kPcFileFailed, kLinkPcFileCreate};
   const Row rows[] = {
       {"one frame",
        [&](ScriptedChannel& ch) {
          accepted(ch);
          GiveFrame(ch, 1, 1, SegmentStart(0, "abc", true));
        },
-       kDownloadDone, "open flush F1 A10/0 A10/1 close", "abc"},
+       kDone, "open flush F1 A10/0 A10/1 close", "abc"},
       {"two segments, the segment confirmed at the second reply",
        [&](ScriptedChannel& ch) {
          accepted(ch);
@@ -331,66 +330,66 @@ TEST_F(OpsTest, DownloadFrameByFrame) {
          GiveFrame(ch, 1, 0, SegmentStart(0, "de", false));
          GiveFrame(ch, 2, 1, {'f', 'g', 0});
        },
-       kDownloadDone, "open flush F1 A10/0 A10/1 A10/1 F1 A10/0 A10/1 A10/2 close", "abcdefg"},
+       kDone, "open flush F1 A10/0 A10/1 A10/1 F1 A10/0 A10/1 A10/2 close", "abcdefg"},
       {"the request sent again after the reset prompt",
        [&](ScriptedChannel& ch) {
          ch.Give(Ack(kAckRejected, 0));
          accepted(ch);
          GiveFrame(ch, 1, 1, SegmentStart(0, "abc", true));
        },
-       kDownloadDone, "open flush F1 flush F1 A10/0 A10/1 close", "abc",
+       kDone, "open flush F1 flush F1 A10/0 A10/1 close", "abc",
        RequestRepeat::kAfterResetPrompt},
       {"a request never accepted: the third reply is not examined",
        [](ScriptedChannel& ch) {
          for (int i = 0; i < 3; ++i) ch.Give(Ack(i < 2 ? kAckRejected : kAckAccepted, 0));
        },
-       kLinkCallFailed, "open flush F1 flush F1 flush F1 close", "-"},
+       LinkFailed(kLinkCallFailed), "open flush F1 flush F1 flush F1 close", "-"},
       {"the end marker: no such file",
        [&](ScriptedChannel& ch) {
          accepted(ch);
          GiveEndMarker(ch);
        },
-       kTransferNoSuchFile, "open flush F1 A10/0 close", "-"},
+       COutcome{OutcomeKind::kNoSuchFile}, "open flush F1 A10/0 close", "-"},
       {"a frame shorter than its length is rejected and its repetition taken",
        [&](ScriptedChannel& ch) {
          accepted(ch);
          GiveFrame(ch, 1, 1, SegmentStart(0, "abc", true), 11);
          GiveFrame(ch, 1, 1, SegmentStart(0, "abc", true));
        },
-       kDownloadDone, "open flush F1 A10/0 drain A20/1 A10/1 close", "abc"},
+       kDone, "open flush F1 A10/0 drain A20/1 A10/1 close", "abc"},
       {"a frame longer than its length likewise",
        [&](ScriptedChannel& ch) {
          accepted(ch);
          GiveFrame(ch, 1, 1, SegmentStart(0, "abc", true), 9);
          GiveFrame(ch, 1, 1, SegmentStart(0, "abc", true));
        },
-       kDownloadDone, "open flush F1 A10/0 drain A20/1 A10/1 close", "abc"},
+       kDone, "open flush F1 A10/0 drain A20/1 A10/1 close", "abc"},
       {"a time-out in the middle of the file",
        [&](ScriptedChannel& ch) {
          accepted(ch);
          GiveFrame(ch, 1, 0, SegmentStart(0, "abc", false));
          ch.Fail(kLinkNoData);
        },
-       kLinkNoData, "open flush F1 A10/0 A10/1 close", "-"},
+       LinkFailed(kLinkNoData), "open flush F1 A10/0 A10/1 close", "-"},
       {"a first frame too short for its segment header",
        [&](ScriptedChannel& ch) {
          accepted(ch);
          GiveFrame(ch, 1, 1, {0, 0, 0, 0, 0, 0});
        },
-       kLinkCallFailed, "open flush F1 A10/0 A10/1 close", "-"},
+       LinkFailed(kLinkCallFailed), "open flush F1 A10/0 A10/1 close", "-"},
       {"a frame out of its order",
        [&](ScriptedChannel& ch) {
          accepted(ch);
          GiveFrame(ch, 1, 0, SegmentStart(0, "abc", false));
          GiveFrame(ch, 3, 1, {'x', 'y', 0});
        },
-       kLinkCallFailed, "open flush F1 A10/0 A10/1 A10/3 close", "-"},
+       LinkFailed(kLinkCallFailed), "open flush F1 A10/0 A10/1 A10/3 close", "-"},
       {"a PC file that cannot be created", [&](ScriptedChannel& ch) { accepted(ch); },
-       kLinkPcFileCreate, "open flush F1 close", "-", RequestRepeat::kAtOnce,
+       kPcFileNotCreated, "open flush F1 close", "-", RequestRepeat::kAtOnce,
        "no\\such\\folder.txt"},
       {"a port that cannot be had", [](ScriptedChannel& ch) { ch.FailOpen(kLinkCannotOpen); },
-       kLinkCannotOpen, "open", "-"},
-      {"a name too long for the read request", [](ScriptedChannel&) {}, kTransferNameTooLong, "",
+       LinkFailed(kLinkCannotOpen), "open", "-"},
+      {"a name too long for the read request", [](ScriptedChannel&) {}, kNameTooLong, "",
        "-", RequestRepeat::kAtOnce, std::string(kMaxReadName + 1, 'n')},
   };
   for (const Row& row : rows) {
@@ -400,7 +399,7 @@ TEST_F(OpsTest, DownloadFrameByFrame) {
       fs::create_directories(m_dir);
       ScriptedChannel ch(tcp);
       row.script(ch);
-      const bool closes = row.result == kDownloadDone;
+      const bool closes = row.result.Done();
       if (tcp && closes) ch.Give(Ack(kAckAccepted, 0));  // the closing message
       RecordingObserver observer;
       std::vector<std::chrono::milliseconds> pauses;
@@ -425,8 +424,7 @@ TEST_F(OpsTest, DownloadFrameByFrame) {
       const auto alerts =
           std::count_if(observer.events.begin(), observer.events.end(),
                         [](const std::string& e) { return e.starts_with("alert"); });
-      EXPECT_EQ(alerts, prompted || row.result == kLinkPcFileCreate ? 1 : 0);
-      EXPECT_EQ(link.m_pcFileFailed, row.result == kLinkPcFileCreate);
+      EXPECT_EQ(alerts, prompted || row.result == kPcFileNotCreated ? 1 : 0);
     }
   }
 }
@@ -435,7 +433,7 @@ TEST_F(OpsTest, CommandFrameByFrame) {
   struct Row {
     const char* what;
     std::function<void(ScriptedChannel&)> script;
-    std::optional<int> failure;
+    COutcome outcome;
     std::string trace;
     std::string text;
   };
@@ -452,14 +450,14 @@ TEST_F(OpsTest, CommandFrameByFrame) {
          accepted(ch);
          GiveFrame(ch, 1, 1, withPreamble(std::string("abc\0", 4)));
        },
-       std::nullopt, "open flush F1 flush A10/0 A10/1 close", std::string("abc\0", 4)},
+       kDone, "open flush F1 flush A10/0 A10/1 close", std::string("abc\0", 4)},
       {"two frames, the last one without its terminator",
        [&](ScriptedChannel& ch) {
          accepted(ch);
          GiveFrame(ch, 1, 0, withPreamble("ab"));
          GiveFrame(ch, 2, 1, {'c', 'd', 0});
        },
-       std::nullopt, "open flush F1 flush A10/0 A10/1 A10/2 close", "abcd"},
+       kDone, "open flush F1 flush A10/0 A10/1 A10/2 close", "abcd"},
       {"a bad checksum is rejected, the repetition adds its text once",
        [&](ScriptedChannel& ch) {
          accepted(ch);
@@ -467,7 +465,7 @@ TEST_F(OpsTest, CommandFrameByFrame) {
          ch.Give(withPreamble(std::string("ab\0", 3)));
          GiveFrame(ch, 1, 1, withPreamble(std::string("ab\0", 3)));
        },
-       std::nullopt, "open flush F1 flush A10/0 drain A20/1 A10/1 close", std::string("ab\0", 3)},
+       kDone, "open flush F1 flush A10/0 drain A20/1 A10/1 close", std::string("ab\0", 3)},
       {"a frame the controller sent again adds no text",
        [&](ScriptedChannel& ch) {
          accepted(ch);
@@ -475,29 +473,29 @@ TEST_F(OpsTest, CommandFrameByFrame) {
          GiveFrame(ch, 1, 0, withPreamble("ab"));
          GiveFrame(ch, 2, 1, {'c', 'd', 0});
        },
-       std::nullopt, "open flush F1 flush A10/0 A10/1 A10/1 A10/2 close", "abcd"},
+       kDone, "open flush F1 flush A10/0 A10/1 A10/1 A10/2 close", "abcd"},
       {"a rejection where a header belongs repeats the last acknowledgement",
        [&](ScriptedChannel& ch) {
          accepted(ch);
          ch.Give(Ack(kAckRejected, 0));
          GiveFrame(ch, 1, 1, withPreamble("x"));
        },
-       std::nullopt, "open flush F1 flush A10/0 A10/0 A10/1 close", "x"},
+       kDone, "open flush F1 flush A10/0 A10/0 A10/1 close", "x"},
       {"the end marker",
        [&](ScriptedChannel& ch) {
          accepted(ch);
          GiveEndMarker(ch);
          ch.Give(Ack(10, 1));
        },
-       std::nullopt, "open flush F1 flush A10/0 A10/1 close!", ""},
+       kDone, "open flush F1 flush A10/0 A10/1 close!", ""},
       {"a time-out before the reply: the channel is left to the caller",
        [&](ScriptedChannel& ch) {
          accepted(ch);
          ch.Fail(kLinkNoData);
        },
-       kLinkNoData, "open flush F1 flush A10/0", ""},
+       LinkFailed(kLinkNoData), "open flush F1 flush A10/0", ""},
       {"a port that cannot be had", [](ScriptedChannel& ch) { ch.FailOpen(kLinkCannotOpen); },
-       kLinkCannotOpen, "open", ""},
+       LinkFailed(kLinkCannotOpen), "open", ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -509,7 +507,7 @@ TEST_F(OpsTest, CommandFrameByFrame) {
       RecordingObserver observer;
       CCommandLink link(observer);
       ASSERT_TRUE(link.BuildCommandFrame("PLCInfo"));
-      EXPECT_EQ(link.Run(ch), row.failure);
+      EXPECT_EQ(link.Run(ch), row.outcome);
       std::string trace = row.trace;
       if (closing) trace.insert(trace.size() - 6, " closing");
       EXPECT_EQ(Trace(ch), trace);

@@ -1,7 +1,7 @@
-// The link object: one short-lived object per exchange (one command or one file) that owns the
-// open port or socket and carries the transport operations. Every transport call first tests
-// the stop event, and the program's stop request with it; a failing step raises CLinkError with
-// its link failure code.
+// The link object: one short-lived object per exchange (one command or one file) that carries
+// the transport operations, and the serial and TCP channels that run them on the port or
+// socket they own for that exchange. Every transport call first tests the stop event, and the
+// program's stop request with it; a failing step raises CLinkError with its link failure code.
 #pragma once
 
 #include <array>

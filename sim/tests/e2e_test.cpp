@@ -341,7 +341,7 @@ class CarryingPcChannel : public PcChannel {
     m_inner.Write(out);
   }
   void Flush() override { m_inner.Flush(); }
-  void Purge() override { m_inner.Purge(); }
+  void DrainUntilQuiet() override { m_inner.DrainUntilQuiet(); }
 
  private:
   PcChannel& m_inner;

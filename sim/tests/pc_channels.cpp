@@ -91,7 +91,7 @@ class SerialChannel : public FdChannel {
   void Flush() override { ::tcflush(m_fd, TCIOFLUSH); }
   // What is still on its way (the rest of a frame that paused longer than the read interval)
   // is read and dropped until the line has been quiet for the interval, as the tool does.
-  void Purge() override {
+  void DrainUntilQuiet() override {
     ::tcflush(m_fd, TCIOFLUSH);
     const Clock::time_point limit = Clock::now() + milliseconds(2000);
     std::uint8_t scratch[256];

@@ -15,7 +15,7 @@
 namespace plcsim::testing {
 
 // A PC-side channel, with the flush of the port that the serial exchanges do at their steps
-// (the receive procedure's Purge, which waits for a quiet line, is another thing).
+// (the receive procedure's DrainUntilQuiet, which waits for a quiet line, is another thing).
 class PcChannel : public cabrix::CByteChannel {
  public:
   virtual void Flush() {}
@@ -46,7 +46,7 @@ class HookedPcChannel : public PcChannel {
   }
   std::size_t ReadUnit(std::span<std::uint8_t> b) override { return m_inner.ReadUnit(b); }
   void Flush() override { m_inner.Flush(); }
-  void Purge() override { m_inner.Purge(); }
+  void DrainUntilQuiet() override { m_inner.DrainUntilQuiet(); }
 
  private:
   PcChannel& m_inner;
@@ -92,7 +92,7 @@ class PcClient {
     }
     std::size_t ReadUnit(std::span<std::uint8_t> b) override { return inner.ReadUnit(b); }
     void Flush() override { inner.Flush(); }
-    void Purge() override { inner.Purge(); }
+    void DrainUntilQuiet() override { inner.DrainUntilQuiet(); }
     PcChannel& inner;
     int rejects = 0;
   };

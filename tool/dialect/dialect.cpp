@@ -119,17 +119,17 @@ bool NamesAFileInTheFolder(std::string_view name) {
 class CFailedFiles {
  public:
   // False when the run ends here (the link failed).
-  bool Note(FileFailure failure) {
-    switch (failure) {
-      case FileFailure::kLinkFailed: return false;
-      case FileFailure::kPcFileFailed: m_pcFileFailed = true; break;
-      case FileFailure::kNameTooLong: m_nameTooLong = true; break;
-      case FileFailure::kNotDone: break;
+  bool Note(Status status) {
+    switch (status) {
+      case kLinkFailed: return false;
+      case kPcFileFailed: m_pcFileFailed = true; break;
+      case kNameTooLong: m_nameTooLong = true; break;
+      default: break;
     }
-    ++m_count;
+    if (status != kDone) ++m_count;
     return true;
   }
-  int Status(int one, int several) const {
+  int Result(int one, int several) const {
     if (m_nameTooLong) return kNameTooLong;
     if (m_pcFileFailed) return kPcFileFailed;
     return OneOrSeveral(m_count, one, several);
@@ -152,11 +152,10 @@ int Get(const Job& job, CProgressReporter& op) {
     op.FileAt(k);
     auto link = std::make_unique<CDownloadLink>(name, job.folder + PcFormOf(name), op);
     link->m_port = job.comPort;
-    const int result = job.tcp ? link->DownloadFile(*job.tcp) : link->DownloadFile();
-    if (result == kDownloadDone) continue;
-    if (!failed.Note(FileFailureOf(result, link->m_pcFileFailed))) return kLinkFailed;
+    const COutcome outcome = job.tcp ? link->DownloadFile(*job.tcp) : link->DownloadFile();
+    if (!failed.Note(FileStatusOf(outcome, kReadFailedOne))) return kLinkFailed;
   }
-  return failed.Status(kReadFailedOne, kReadFailedSeveral);
+  return failed.Result(kReadFailedOne, kReadFailedSeveral);
 }
 
 int Put(const Job& job, CProgressReporter& op) {
@@ -167,32 +166,28 @@ int Put(const Job& job, CProgressReporter& op) {
     op.FileAt(k);
     auto link = std::make_unique<CUploadLink>(op);
     link->m_port = job.comPort;
-    try {
-      if (job.tcp) {
-        link->UploadFile(job.folder + name, *job.tcp);
-      } else {
-        link->UploadFile(job.folder + name);
-      }
-      continue;
-    } catch (const CLinkError& error) {
-      if (!failed.Note(FileFailureOf(error.Code(), false))) return kLinkFailed;
-    }
+    const COutcome outcome = job.tcp ? link->UploadFile(job.folder + name, *job.tcp)
+                                     : link->UploadFile(job.folder + name);
+    if (!failed.Note(FileStatusOf(outcome, kWriteFailedOne))) return kLinkFailed;
   }
-  return failed.Status(kWriteFailedOne, kWriteFailedSeveral);
+  return failed.Result(kWriteFailedOne, kWriteFailedSeveral);
 }
 
 }  // namespace
 
-FileFailure FileFailureOf(int code, bool pcFileFailed) {
-  // A serial read that cannot create its PC file fails with the code of a port that cannot be
-  // opened; the read says which it was.
-  if (pcFileFailed || code == kLinkPcFileOpen || code == kLinkPcFileCreate ||
-      code == kTransferPcFileIo) {
-    return FileFailure::kPcFileFailed;
+Status FileStatusOf(const COutcome& outcome, Status notDone) {
+  switch (outcome.kind) {
+    case OutcomeKind::kDone: return kDone;
+    case OutcomeKind::kPcFileFailed: return kPcFileFailed;
+    case OutcomeKind::kRefused:
+    case OutcomeKind::kNameTooLong: return kNameTooLong;
+    case OutcomeKind::kLinkFailed:
+      if (IsLinkFailure(outcome.code)) return kLinkFailed;
+      break;  // a reply that made no sense costs the file alone
+    case OutcomeKind::kNoSuchFile:
+    case OutcomeKind::kStopped: break;
   }
-  if (code == kTransferNameTooLong) return FileFailure::kNameTooLong;
-  if (IsLinkFailure(code)) return FileFailure::kLinkFailed;
-  return FileFailure::kNotDone;
+  return notDone;
 }
 
 std::optional<Job> ParseCommandLine(const std::vector<std::string>& args) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "ops/outcome.h"
 #include "platform/tcp_socket.h"
 
 namespace cabrix::dialect {
@@ -49,11 +50,9 @@ struct Job {
 // after /dir or /info, or a name list missing where one is needed.
 std::optional<Job> ParseCommandLine(const std::vector<std::string>& args);
 
-// What the code that ended one file's read or write (a link failure code or a transfer code,
-// ops/exchange.h) means for the run; `pcFileFailed` is the read's own word that its PC file
-// could not be created or put in place.
-enum class FileFailure { kLinkFailed, kPcFileFailed, kNameTooLong, kNotDone };
-FileFailure FileFailureOf(int code, bool pcFileFailed);
+// The program's table from the outcome of one file's read or write to the status of a run of
+// that one file; `notDone` is the read's or the write's own (kReadFailedOne, kWriteFailedOne).
+Status FileStatusOf(const COutcome& outcome, Status notDone);
 
 // Carries the job out; the result is the exit status.
 int Run(const Job& job);

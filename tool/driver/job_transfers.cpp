@@ -12,12 +12,6 @@ namespace cabrix {
 
 namespace {
 
-// The failures after which the console tool gives the whole list up with the link failure
-// status: nothing arrived, no port or connection, a failed call. The others cost one file.
-bool EndsTheList(int code) {
-  return code == kLinkNoData || code == kLinkCannotOpen || code == kLinkCallFailed;
-}
-
 // The first position at which a file was passed over: a run that leaves a listed file behind
 // never ends with the success status.
 class CSkippedFiles {
@@ -57,40 +51,18 @@ int CToolJob::RunUpload() {
 }
 
 int CToolJob::UploadListSerial() {
-  CSkippedFiles skipped;
-  for (std::size_t k = 1; k <= m_files.size(); ++k) {
-    EndRunIfStopped();
+  return RunList(TransferList::kUploadSerial, [&](std::size_t k) {
     auto link = std::make_unique<CUploadLink>(TransferObserver(k));
     link->m_port = m_comPort;
-    try {
-      link->UploadFile(m_folder + m_files[k - 1]);
-    } catch (const CLinkError& error) {
-      link.reset();
-      if (EndsTheList(error.Code())) return kStatusLinkFailed;
-      if (error.Code() == kLinkPcFileOpen) return static_cast<int>(k);
-      skipped.Note(static_cast<int>(k));
-    }
-  }
-  return skipped.Status();
+    return link->UploadFile(m_folder + m_files[k - 1]);
+  });
 }
 
 int CToolJob::UploadListTcp(const platform::Ipv4Address& address) {
-  CSkippedFiles skipped;
-  for (std::size_t k = 1; k <= m_files.size(); ++k) {
-    EndRunIfStopped();
+  return RunList(TransferList::kUploadTcp, [&](std::size_t k) {
     auto link = std::make_unique<CUploadLink>(TransferObserver(k));
-    try {
-      link->UploadFile(m_folder + m_files[k - 1], address);
-    } catch (const CLinkError& error) {
-      link.reset();
-      if (EndsTheList(error.Code())) return kStatusLinkFailed;
-      if (error.Code() == kLinkPcFileOpen) return static_cast<int>(k);
-      if (k >= 2) return static_cast<int>(k);
-      if (m_comPort > 0) return UploadListSerial();
-      skipped.Note(1);
-    }
-  }
-  return skipped.Status();
+    return link->UploadFile(m_folder + m_files[k - 1], address);
+  });
 }
 
 int CToolJob::RunDownload() {
@@ -99,33 +71,74 @@ int CToolJob::RunDownload() {
 }
 
 int CToolJob::DownloadListSerial() {
-  for (std::size_t k = 1; k <= m_files.size(); ++k) {
-    EndRunIfStopped();
+  return RunList(TransferList::kDownloadSerial, [&](std::size_t k) {
     auto link = DownloadLinkFor(m_folder, m_files[k - 1], TransferObserver(k));
-    int result = kTransferNameTooLong;
-    if (link) {
-      link->m_port = m_comPort;
-      result = link->DownloadFile();
-      link.reset();
-    }
-    if (EndsTheList(result)) return kStatusLinkFailed;
-    if (result != kDownloadDone) return static_cast<int>(k);
-  }
-  return 0;
+    if (!link) return COutcome{OutcomeKind::kRefused};
+    link->m_port = m_comPort;
+    return link->DownloadFile();
+  });
 }
 
 int CToolJob::DownloadListTcp(const platform::Ipv4Address& address) {
+  return RunList(TransferList::kDownloadTcp, [&](std::size_t k) {
+    auto link = DownloadLinkFor(m_folder, m_files[k - 1], TransferObserver(k));
+    if (!link) return COutcome{OutcomeKind::kRefused};
+    return link->DownloadFile(address);
+  });
+}
+
+int CToolJob::RunList(TransferList list, const std::function<COutcome(std::size_t k)>& transfer) {
   CSkippedFiles skipped;
   for (std::size_t k = 1; k <= m_files.size(); ++k) {
     EndRunIfStopped();
-    auto link = DownloadLinkFor(m_folder, m_files[k - 1], TransferObserver(k));
-    const int result = link ? link->DownloadFile(address) : kTransferNameTooLong;
-    link.reset();
-    if (EndsTheList(result)) return kStatusLinkFailed;
-    if (result == kTransferNoSuchFile) return static_cast<int>(k);
-    if (result != kDownloadDone) skipped.Note(static_cast<int>(k));
+    const COutcome outcome = transfer(k);  // the link is closed and gone when it returns
+    const int position = static_cast<int>(k);
+    switch (ListStepOf(list, outcome)) {
+      case ListStep::kNext: break;
+      case ListStep::kPassOver: skipped.Note(position); break;
+      case ListStep::kEndAtFile: return position;
+      case ListStep::kEndLinkFailed: return kStatusLinkFailed;
+      case ListStep::kFallBack:
+        if (k >= 2) return position;
+        if (m_comPort > 0) return UploadListSerial();
+        skipped.Note(position);
+        break;
+    }
   }
   return skipped.Status();
+}
+
+ListStep ListStepOf(TransferList list, const COutcome& outcome) {
+  switch (outcome.kind) {
+    case OutcomeKind::kDone: return ListStep::kNext;
+    // Nothing arrived, no port or connection, a failed call: the link is gone for every file.
+    case OutcomeKind::kLinkFailed:
+      if (outcome.code == kLinkNoData || outcome.code == kLinkCannotOpen ||
+          outcome.code == kLinkCallFailed) {
+        return ListStep::kEndLinkFailed;
+      }
+      break;
+    case OutcomeKind::kPcFileFailed:
+      // A file to write that cannot be opened stops the list at it. A serial read reports a
+      // file it cannot create like a port it cannot open.
+      if (outcome.code == kLinkPcFileOpen) return ListStep::kEndAtFile;
+      if (outcome.code == kLinkPcFileCreate && list == TransferList::kDownloadSerial) {
+        return ListStep::kEndLinkFailed;
+      }
+      break;
+    case OutcomeKind::kNoSuchFile: return ListStep::kEndAtFile;
+    case OutcomeKind::kRefused:
+    case OutcomeKind::kNameTooLong:
+    case OutcomeKind::kStopped: break;
+  }
+  // Any other outcome costs the file.
+  switch (list) {
+    case TransferList::kUploadSerial: return ListStep::kPassOver;
+    case TransferList::kUploadTcp: return ListStep::kFallBack;
+    case TransferList::kDownloadSerial: return ListStep::kEndAtFile;
+    case TransferList::kDownloadTcp: return ListStep::kPassOver;
+  }
+  return ListStep::kEndLinkFailed;
 }
 
 }  // namespace cabrix

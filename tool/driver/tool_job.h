@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,6 +11,7 @@
 
 #include "operator/console_operator.h"
 #include "operator/progress_reporter.h"
+#include "ops/outcome.h"
 #include "platform/tcp_socket.h"
 
 namespace cabrix {
@@ -28,6 +30,23 @@ inline constexpr int kStatusBadCommandLine = 200;
 inline constexpr int kStatusInternalError = 201;
 // A link failure, or a missing link or action.
 inline constexpr int kStatusLinkFailed = 100;
+
+// The four walks through the list of files.
+enum class TransferList { kUploadSerial, kUploadTcp, kDownloadSerial, kDownloadTcp };
+
+// What a walk does after one file's transfer.
+enum class ListStep {
+  kNext,           // the file got across: on with the next
+  kPassOver,       // the file is left behind, the walk goes on; the run will not end with 0
+  kEndAtFile,      // the run ends with the file's position in the list
+  kEndLinkFailed,  // the run ends with the link failure status
+  // The first file of a TCP write: the whole list goes again over the serial port when there is
+  // one, else the file is passed over; a later file ends the run with its position.
+  kFallBack,
+};
+
+// The console tool's table from the outcome of one file's transfer to the step of its walk.
+ListStep ListStepOf(TransferList list, const COutcome& outcome);
 
 // Raised to end the run at once with a status (a /COM switch without a readable number).
 struct CRunEnd {
@@ -82,6 +101,8 @@ class CToolJob {
   // Runs the information or directory query and prints its reply. False when the run's queries
   // end here (the serial exchange failed).
   bool RunQuery(std::string_view command, bool emptyTcpArgOnFailure);
+  // Walks m_files, transferring file k (1-based) with `transfer`, and returns the action's result.
+  int RunList(TransferList list, const std::function<COutcome(std::size_t k)>& transfer);
 };
 
 // Ends the run at once (raises CRunEnd) when the program has been asked to stop, so that no

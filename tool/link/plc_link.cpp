@@ -5,13 +5,14 @@
 
 #include "link/link_error.h"
 #include "platform/stop_request.h"
+#include "wire/frame.h"
 
 namespace cabrix {
 
 namespace {
-// A purge that never finds the line quiet gives up after this long; the rejection then goes out
+// A drain that never finds the line quiet gives up after this long; the rejection then goes out
 // all the same.
-constexpr std::chrono::milliseconds kPurgeLimit{2000};
+constexpr std::chrono::milliseconds kDrainLimit{2000};
 }  // namespace
 
 CPlcLink::CPlcLink() {
@@ -88,7 +89,7 @@ bool CPlcLink::WriteSerial(platform::SerialPort& handle, std::span<const std::ui
   return true;
 }
 
-void CPlcLink::PurgeSerial(platform::SerialPort& handle) { handle.Purge(); }
+void CPlcLink::FlushSerial(platform::SerialPort& handle) { handle.Purge(); }
 
 platform::TcpSocket CPlcLink::ConnectTcp(int port, const platform::Ipv4Address& address) {
   platform::TcpSocket socket;
@@ -144,22 +145,28 @@ bool CPlcLink::SendTcp(platform::TcpSocket& socket, std::span<const std::uint8_t
   return true;
 }
 
-std::size_t CSerialChannel::Read(std::span<std::uint8_t> buffer) {
-  return static_cast<std::size_t>(m_link.ReadSerial(m_port, buffer));
+void CSerialChannel::Open(const CExchangeTimeouts& t) {
+  m_hPort = m_link.OpenSerial(m_portNumber);
+  m_link.ConfigureSerial(m_hPort, t.writeConstant, t.writeMultiplier, t.readMultiplier,
+                         t.readInterval, t.readConstant);
 }
 
-void CSerialChannel::Write(std::span<const std::uint8_t> data) { m_link.WriteSerial(m_port, data); }
+std::size_t CSerialChannel::Read(std::span<std::uint8_t> buffer) {
+  return static_cast<std::size_t>(m_link.ReadSerial(m_hPort, buffer));
+}
+
+void CSerialChannel::Write(std::span<const std::uint8_t> data) { m_link.WriteSerial(m_hPort, data); }
 
 std::size_t CSerialChannel::ReadAvailable(std::span<std::uint8_t> buffer) {
-  return m_link.ReadSerialWithin(m_port, buffer, std::chrono::milliseconds(0));
+  return m_link.ReadSerialWithin(m_hPort, buffer, std::chrono::milliseconds(0));
 }
 
-// Emptying the driver's queue alone would leave the bytes still on their way to be taken for
+// Flushing the driver's queue alone would leave the bytes still on their way to be taken for
 // the next unit; so the line is read until it has been quiet for the interval.
-void CSerialChannel::Purge() {
-  const auto end = std::chrono::steady_clock::now() + kPurgeLimit;
+void CSerialChannel::DrainUntilQuiet() {
+  const auto end = std::chrono::steady_clock::now() + kDrainLimit;
   std::uint8_t scratch[256];
-  while (m_link.ReadSerialWithin(m_port, scratch, m_link.ReadInterval()) > 0) {
+  while (m_link.ReadSerialWithin(m_hPort, scratch, m_link.ReadInterval()) > 0) {
     if (std::chrono::steady_clock::now() >= end) return;
   }
 }
@@ -200,9 +207,27 @@ std::size_t CTcpChannel::ReadAvailable(std::span<std::uint8_t> buffer) {
   return TakeBuffered(buffer);
 }
 
-void CTcpChannel::Purge() {
+void CTcpChannel::Open(const CExchangeTimeouts& t) {
+  m_link.SetReceiveBound(t.readMultiplier, t.readConstant);
+  m_link.SetSendBound(t.writeMultiplier, t.writeConstant);
+  m_socket = m_link.ConnectTcp(PLC_PORT, m_address);
+  if (!m_socket.IsOpen()) throw CLinkError(kLinkCannotOpen);
+}
+
+void CTcpChannel::Close() {
+  if (!m_socket.IsOpen()) return;
+  m_socket.Shutdown();
+  m_socket.Close();
+}
+
+void CTcpChannel::ReadClosingMessage() {
+  std::uint8_t closing[kAckSize];
+  Read(closing);
+}
+
+void CTcpChannel::DrainUntilQuiet() {
   m_inAt = m_inEnd = 0;
-  const auto end = std::chrono::steady_clock::now() + kPurgeLimit;
+  const auto end = std::chrono::steady_clock::now() + kDrainLimit;
   while (m_link.ReceiveTcpWithin(m_socket, m_in, m_link.ReadInterval()) > 0) {
     if (std::chrono::steady_clock::now() >= end) return;
   }

@@ -1,7 +1,7 @@
-// The link object: one short-lived object per exchange (one command or one file) that owns the
-// open port or socket and carries the transport operations. Every transport call first tests
-// the stop event, and the program's stop request with it; a failing step raises CLinkError with
-// its link failure code.
+// The link object: one short-lived object per exchange (one command or one file) that carries
+// the transport operations, and the serial and TCP channels that run them on the port or
+// socket they own for that exchange. Every transport call first tests the stop event, and the
+// program's stop request with it; a failing step raises CLinkError with its link failure code.
 #pragma once
 
 #include <array>
@@ -32,8 +32,9 @@ class CPlcLink {
   std::size_t ReadSerialWithin(platform::SerialPort& handle, std::span<std::uint8_t> buffer,
                                std::chrono::milliseconds wait);  // 2, 10
   bool WriteSerial(platform::SerialPort& handle, std::span<const std::uint8_t> data);  // 2, 10, 4
-  // Drops pending bytes both ways; a failure is not reported, as the exchanges never look.
-  void PurgeSerial(platform::SerialPort& handle);
+  // The port flush: drops at once what the driver holds both ways; a failure is not reported, as
+  // the exchanges never look.
+  void FlushSerial(platform::SerialPort& handle);
 
   // TCP transport. A receive waits at most count * multiplier + constant milliseconds, the
   // bound the serial read of the same exchange has (SetReceiveBound); then it fails with 5. A
@@ -74,28 +75,44 @@ class CPlcLink {
   std::chrono::milliseconds m_readInterval{200};  // every exchange has 200 ms
 };
 
-// The channel of a serial exchange: ReadSerial and WriteSerial on one open port. A read ends at
-// its count or at the read interval by itself, so a unit read is a plain read.
+// The channel of a serial exchange over COM<port>: it owns the port while it is open, and
+// ReadSerial and WriteSerial carry its bytes. A read ends at its count or at the read interval
+// by itself, so a unit read is a plain read.
 class CSerialChannel : public CByteChannel {
  public:
-  CSerialChannel(CPlcLink& link, platform::SerialPort& port) : m_link(link), m_port(port) {}
+  CSerialChannel(CPlcLink& link, int port) : m_link(link), m_portNumber(port) {}
+  // OpenSerial, then ConfigureSerial with the exchange's time-outs (which flushes the port).
+  void Open(const CExchangeTimeouts& timeouts) override;
+  bool IsOpen() const override { return m_hPort.IsOpen(); }
+  void Close() override { m_hPort.Close(); }
   std::size_t Read(std::span<std::uint8_t> buffer) override;
   void Write(std::span<const std::uint8_t> data) override;
   std::size_t ReadAvailable(std::span<std::uint8_t> buffer) override;
-  void Purge() override;
+  void FlushPort() override { m_link.FlushSerial(m_hPort); }
+  void DrainUntilQuiet() override;
+
+  platform::SerialPort m_hPort;
 
  private:
   CPlcLink& m_link;
-  platform::SerialPort& m_port;
+  int m_portNumber;
 };
 
-// The channel of a TCP exchange: receives and SendTcp on one connection. A stream keeps no unit
+// The channel of a TCP exchange with the controller at `address`, port 1200: it owns the
+// connection while it is open, and receives and SendTcp carry its bytes. A stream keeps no unit
 // boundaries, so each receive takes whatever the stack holds, and reads hand it out: a frame
 // that came whole is taken with one receive, and a unit that came in pieces is gathered as a
 // serial read would gather it, until its count is in or the read interval passes without more.
 class CTcpChannel : public CByteChannel {
  public:
-  CTcpChannel(CPlcLink& link, platform::TcpSocket& socket) : m_link(link), m_socket(socket) {}
+  CTcpChannel(CPlcLink& link, const platform::Ipv4Address& address)
+      : m_link(link), m_address(address) {}
+  // The receive and send bounds of the exchange's serial reads and writes, then ConnectTcp;
+  // a connection that cannot be made raises 8.
+  void Open(const CExchangeTimeouts& timeouts) override;
+  bool IsOpen() const override { return m_socket.IsOpen(); }
+  void Close() override;
+  void CloseWithoutShutdown() override { m_socket.Close(); }
   // What an earlier receive took in, or else one receive bounded as ReceiveTcp bounds a receive
   // of buffer.size() bytes.
   std::size_t Read(std::span<std::uint8_t> buffer) override;
@@ -103,13 +120,16 @@ class CTcpChannel : public CByteChannel {
   std::size_t ReadUnit(std::span<std::uint8_t> buffer) override;
   // What earlier receives took in and no read has handed out yet.
   std::size_t ReadAvailable(std::span<std::uint8_t> buffer) override;
-  void Purge() override;
+  void DrainUntilQuiet() override;
+  void ReadClosingMessage() override;
+
+  platform::TcpSocket m_socket;
 
  private:
   std::size_t TakeBuffered(std::span<std::uint8_t> buffer);
 
   CPlcLink& m_link;
-  platform::TcpSocket& m_socket;
+  platform::Ipv4Address m_address;
   std::array<std::uint8_t, 512> m_in{};
   std::size_t m_inAt = 0;
   std::size_t m_inEnd = 0;

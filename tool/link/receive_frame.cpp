@@ -64,9 +64,9 @@ ReceivedFrame ReceiveFrame(CByteChannel& channel, ReplyAcks& acks) {
     }
     const bool good = whole && working.checksum() == header.checksum();
 
-    // Before a rejection the line is left to go quiet and emptied: what remains of this frame
+    // Before a rejection the line is drained until it goes quiet: what remains of this frame
     // (or arrives late) must not be taken for the header of its repetition.
-    if (!good) channel.Purge();
+    if (!good) channel.DrainUntilQuiet();
     acks.ack.set_number(header.number());
     acks.ack.set_code(good ? kAckAccepted : kAckRejected);
     channel.Write(acks.ack.bytes());

@@ -40,7 +40,7 @@ struct ReplyAcks {
 //    128, else of up to 128; exactly 2 bytes is an end marker;
 //  - the frame is acknowledged with its number and code 10 when the checksum over the bytes
 //    read matches and exactly as many arrived as its header announces, else code 20, in which
-//    case the line is purged first, the controller repeats the frame and we wait again.
+//    case the line is drained first, the controller repeats the frame and we wait again.
 ReceivedFrame ReceiveFrame(CByteChannel& channel, ReplyAcks& acks);
 
 // The order of the accepted frames of one message (a command reply, or one segment of a file

@@ -46,80 +46,67 @@ void CCommandLink::AddReplyText(const ReceivedFrame& frame) {
   if (from < to) m_text.append(data.begin() + from, data.begin() + to);
 }
 
-CCommandLink::ReplyEnd CCommandLink::Exchange(CByteChannel& channel, bool serial) {
-  const std::vector<std::uint8_t> request = std::move(m_request);
-  ReleaseRequest();
-  channel.Write(request);
+COutcome CCommandLink::Run(CByteChannel& channel) {
+  m_text.clear();
+  try {
+    channel.Open(kCommandTimeouts);
+    channel.FlushPort();
+    const std::vector<std::uint8_t> request = std::move(m_request);
+    ReleaseRequest();
+    channel.Write(request);
 
-  ReplyAcks acks;
-  channel.Read(acks.ack.bytes());  // the controller's acknowledgement of the request
-  if (serial) PurgeSerial(m_hPort);
-  acks.ack.set_code(kAckAccepted);
-  acks.ack.set_number(0);
-  channel.Write(acks.ack.bytes());  // go-ahead
+    ReplyAcks acks;
+    channel.Read(acks.ack.bytes());  // the controller's acknowledgement of the request
+    channel.FlushPort();
+    acks.ack.set_code(kAckAccepted);
+    acks.ack.set_number(0);
+    channel.Write(acks.ack.bytes());  // go-ahead
 
-  CFrameSequence sequence;  // a frame sent again adds no text
-  for (;;) {
-    const ReceivedFrame frame = ReceiveFrame(channel, acks);
-    if (frame.endMarker) {
-      acks.ack.set_number(static_cast<std::uint16_t>(acks.ack.number() + 1));
-      channel.Write(acks.ack.bytes());
-      std::uint8_t answer[kAckSize];
-      channel.Read(answer);
-      return ReplyEnd::kEndMarker;
+    CFrameSequence sequence;  // a frame sent again adds no text
+    for (;;) {
+      const ReceivedFrame frame = ReceiveFrame(channel, acks);
+      if (frame.endMarker) {
+        acks.ack.set_number(static_cast<std::uint16_t>(acks.ack.number() + 1));
+        channel.Write(acks.ack.bytes());
+        std::uint8_t answer[kAckSize];
+        channel.Read(answer);
+        channel.CloseWithoutShutdown();
+        return {OutcomeKind::kDone};
+      }
+      if (!sequence.Take(frame.number)) continue;
+      AddReplyText(frame);
+      if (frame.last == 1) {
+        channel.ReadClosingMessage();
+        channel.Close();
+        return {OutcomeKind::kDone};
+      }
     }
-    if (!sequence.Take(frame.number)) continue;
-    AddReplyText(frame);
-    if (frame.last == 1) return ReplyEnd::kLastFrame;
+  } catch (const CLinkError& error) {
+    ReleaseRequest();
+    return OutcomeOfCode(error.Code());
   }
 }
 
 bool CCommandLink::RunSerial() {
-  m_text.clear();
-  try {
-    m_hPort = OpenSerial(m_port);
-    ConfigureFor(*this, m_hPort, kCommandTimeouts);
-    PurgeSerial(m_hPort);
-    CSerialChannel channel(*this, m_hPort);
-    Exchange(channel, true);
-    m_hPort.Close();
-    return true;
-  } catch (const CLinkError& error) {
-    ReleaseRequest();
-    if (error.Code() == kLinkCannotOpen) {
-      m_observer.Message(MessageKind::kAlert, msg::kPortBusy.view());
-    }
-    m_hPort.Close();
-    return false;
+  CSerialChannel channel(*this, m_port);
+  const COutcome outcome = Run(channel);
+  if (outcome == COutcome{OutcomeKind::kLinkFailed, kLinkCannotOpen}) {
+    m_observer.Message(MessageKind::kAlert, msg::kPortBusy.view());
   }
+  channel.Close();
+  return outcome.Done();
 }
 
 bool CCommandLink::RunTcp(const platform::Ipv4Address& address) {
-  m_text.clear();
-  BoundTcpFor(*this, kCommandTimeouts);
-  m_socket = ConnectTcp(PLC_PORT, address);
-  if (!m_socket.IsOpen()) {
-    ReleaseRequest();
-    return false;
+  CTcpChannel channel(*this, address);
+  const COutcome outcome = Run(channel);
+  // A connection that broke off is given a moment before it is shut down; a stop request cuts
+  // the moment short.
+  if (!outcome.Done() && channel.IsOpen()) {
+    platform::WaitForStop(kPauseAfterTcpFailure);
+    channel.Close();
   }
-  try {
-    CTcpChannel channel(*this, m_socket);
-    if (Exchange(channel, false) == ReplyEnd::kLastFrame) {
-      std::uint8_t closing[kAckSize];
-      channel.Read(closing);  // the controller's closing message
-      m_socket.Shutdown();
-    }
-    m_socket.Close();
-    return true;
-  } catch (const CLinkError&) {
-    ReleaseRequest();
-    if (m_socket.IsOpen()) {
-      platform::WaitForStop(kPauseAfterTcpFailure);  // a stop request cuts it short
-      m_socket.Shutdown();
-      m_socket.Close();
-    }
-    return false;
-  }
+  return outcome.Done();
 }
 
 }  // namespace cabrix

@@ -10,6 +10,7 @@
 #include "link/plc_link.h"
 #include "link/receive_frame.h"
 #include "ops/observer.h"
+#include "ops/outcome.h"
 
 namespace cabrix {
 
@@ -23,22 +24,22 @@ class CCommandLink : public CPlcLink {
   // longer than the request's length byte can carry.
   bool BuildCommandFrame(std::string_view text);
 
-  // Run the prepared request over the serial port m_port, or over TCP to `address` port 1200,
-  // and gather the reply into m_text. True when the whole reply has arrived. Each exchange
-  // starts with an empty m_text and releases the request buffer once it has been written.
-  bool RunSerial();
-  bool RunTcp(const platform::Ipv4Address& address);
+  // Runs the prepared request over `channel`, which it opens, and gathers the reply into m_text;
+  // done when the whole reply has arrived (the channel is then closed). An exchange that fails
+  // leaves the channel as it was, for the caller to close. Starts with an empty m_text and
+  // releases the request buffer once it has been written.
+  COutcome Run(CByteChannel& channel);
+
+  // The serial and the TCP form, by the names the operations call: each opens its channel, runs
+  // the exchange and closes the channel its own way; true when the whole reply has arrived. A
+  // serial port that cannot be had is told to the observer.
+  bool RunSerial();                                  // m_port
+  bool RunTcp(const platform::Ipv4Address& address);  // port 1200
 
   std::string m_text;
   std::vector<std::uint8_t> m_request;
-  platform::SerialPort m_hPort;
-  platform::TcpSocket m_socket;
 
  private:
-  enum class ReplyEnd { kLastFrame, kEndMarker };
-  // Sends the request, gives the go-ahead and takes in the reply; serial exchanges purge the
-  // port between the request's acknowledgement and the go-ahead.
-  ReplyEnd Exchange(CByteChannel& channel, bool serial);
   void ReleaseRequest();
   // Appends the text part of an accepted reply frame to m_text.
   void AddReplyText(const ReceivedFrame& frame);

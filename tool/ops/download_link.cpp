@@ -31,11 +31,6 @@ CDownloadLink::~CDownloadLink() { Cleanup(); }
 void CDownloadLink::DefaultPause(std::chrono::milliseconds wait) { platform::WaitForStop(wait); }
 
 void CDownloadLink::Cleanup() {
-  m_hPort.Close();
-  if (m_socket.IsOpen()) {
-    m_socket.Shutdown();
-    m_socket.Close();
-  }
   m_file.reset();
   if (!m_tempPath.empty()) {
     platform::RemoveFile(m_tempPath);
@@ -44,65 +39,48 @@ void CDownloadLink::Cleanup() {
   m_request.clear();
 }
 
-namespace {
-
-bool RefusedAsTooLong(std::string_view name, COperationObserver& observer) {
-  if (name.size() <= kMaxReadName) return false;
-  RefuseLongName(name, observer);
-  return true;
-}
-
-}  // namespace
-
 void CDownloadLink::RemoveStaleFiles() const {
   platform::RemoveStaleTemporaries(platform::FolderOf(platform::NativePath(m_path)));
 }
 
-int CDownloadLink::DownloadFile() {
-  if (RefusedAsTooLong(m_name, m_observer)) return kTransferNameTooLong;
-  RemoveStaleFiles();
-  int result = kDownloadDone;
-  try {
-    m_hPort = OpenSerial(m_port);
-    ConfigureFor(*this, m_hPort, kDownloadTimeouts);
-    CSerialChannel channel(*this, m_hPort);
-    result = Transfer(channel, true);
-  } catch (const CLinkError& error) {
-    Cleanup();
-    result = error.Code();
+COutcome CDownloadLink::Download(CByteChannel& channel, RequestRepeat repeat) {
+  if (m_name.size() > kMaxReadName) {
+    RefuseLongName(m_name, m_observer);
+    return {OutcomeKind::kNameTooLong};
   }
-  if (m_started) m_observer.FileEnds(TransferKind::kRead, m_name, result == kDownloadDone);
-  return result;
+  RemoveStaleFiles();
+  COutcome outcome;
+  try {
+    channel.Open(kDownloadTimeouts);
+    outcome = Transfer(channel, repeat);
+  } catch (const CLinkError& error) {
+    channel.Close();
+    Cleanup();
+    outcome = OutcomeOfCode(error.Code());
+  }
+  if (m_started) m_observer.FileEnds(TransferKind::kRead, m_name, outcome.Done());
+  return outcome;
 }
 
-int CDownloadLink::DownloadFile(const platform::Ipv4Address& address) {
-  if (RefusedAsTooLong(m_name, m_observer)) return kTransferNameTooLong;
-  RemoveStaleFiles();
-  BoundTcpFor(*this, kDownloadTimeouts);
-  m_socket = ConnectTcp(PLC_PORT, address);
-  if (!m_socket.IsOpen()) return kLinkCannotOpen;
-  int result = kDownloadDone;
-  try {
-    CTcpChannel channel(*this, m_socket);
-    result = Transfer(channel, false);
-  } catch (const CLinkError& error) {
-    Cleanup();
-    result = error.Code();
-  }
-  if (m_started) m_observer.FileEnds(TransferKind::kRead, m_name, result == kDownloadDone);
-  return result;
+COutcome CDownloadLink::DownloadFile() {
+  CSerialChannel channel(*this, m_port);
+  return Download(channel, RequestRepeat::kAfterResetPrompt);
 }
 
-void CDownloadLink::RequestExchange(CByteChannel& channel, ReplyAcks& acks, bool serial) {
+COutcome CDownloadLink::DownloadFile(const platform::Ipv4Address& address) {
+  CTcpChannel channel(*this, address);
+  return Download(channel, RequestRepeat::kAtOnce);
+}
+
+void CDownloadLink::RequestExchange(CByteChannel& channel, ReplyAcks& acks,
+                                    RequestRepeat repeat) {
   int sendings = 0;
   for (;;) {
-    if (serial) {
-      if (sendings > 0) {
-        m_observer.Message(MessageKind::kAlert, msg::kPressReset.view());
-        m_pauseAfterReset(kAfterResetPause);
-      }
-      PurgeSerial(m_hPort);
+    if (sendings > 0 && repeat == RequestRepeat::kAfterResetPrompt) {
+      m_observer.Message(MessageKind::kAlert, msg::kPressReset.view());
+      m_pauseAfterReset(kAfterResetPause);
     }
+    channel.FlushPort();
     channel.Write(m_request);
     channel.Read(acks.ack.bytes());
     if (++sendings == kMaxRequestSendings) throw CLinkError(kLinkCallFailed);
@@ -110,15 +88,14 @@ void CDownloadLink::RequestExchange(CByteChannel& channel, ReplyAcks& acks, bool
   }
 }
 
-void CDownloadLink::CreatePcFile(bool serial) {
+void CDownloadLink::CreatePcFile() {
   // A target that the user may not write is refused here, before any of the file has come.
   m_file = std::make_unique<platform::PcFile>();
   if (!m_file->CreateReplacement(platform::NativePath(m_path), m_tempPath)) {
     m_file.reset();
     m_tempPath.clear();
-    m_pcFileFailed = true;
     m_observer.Message(MessageKind::kAlert, msg::kCannotCreate.view());
-    throw CLinkError(serial ? kLinkCannotOpen : kLinkPcFileCreate);
+    throw CLinkError(kLinkPcFileCreate);
   }
 }
 
@@ -127,15 +104,14 @@ void CDownloadLink::WriteData(std::span<const std::uint8_t> data) {
   if (!m_file->Write(data)) throw CLinkError(kTransferPcFileIo);
 }
 
-void CDownloadLink::FinishPcFile(bool serial) {
+void CDownloadLink::FinishPcFile() {
   // On the disk before it takes the target's place: a power cut must not leave an empty file
   // where the old one was. Held until it has taken it: another program's read into this folder
   // removes the temporary files that nobody holds.
   if (!m_file->Sync()) throw CLinkError(kTransferPcFileIo);
   if (!m_file->PutInPlace()) {
-    m_pcFileFailed = true;
     m_observer.Message(MessageKind::kAlert, msg::kCannotCreate.view());
-    throw CLinkError(serial ? kLinkCannotOpen : kLinkPcFileCreate);
+    throw CLinkError(kLinkPcFileCreate);
   }
   m_tempPath.clear();
   // The data are on the disk already: what closing reports changes nothing.
@@ -143,15 +119,15 @@ void CDownloadLink::FinishPcFile(bool serial) {
   m_file.reset();
 }
 
-int CDownloadLink::Transfer(CByteChannel& channel, bool serial) {
+COutcome CDownloadLink::Transfer(CByteChannel& channel, RequestRepeat repeat) {
   m_started = true;
   m_observer.FileStarts(TransferKind::kRead, m_name);
   TransferProgress progress{TransferKind::kRead, m_name, 0, std::nullopt, 0, 0};
   m_request = BuildReadRequest(m_name);
 
   ReplyAcks acks;
-  RequestExchange(channel, acks, serial);
-  CreatePcFile(serial);
+  RequestExchange(channel, acks, repeat);
+  CreatePcFile();
 
   for (;;) {
     acks.ack.set_code(kAckAccepted);
@@ -169,8 +145,9 @@ int CDownloadLink::Transfer(CByteChannel& channel, bool serial) {
       const ReceivedFrame frame = ReceiveFrame(channel, acks);
       if (frame.endMarker) {
         // The controller has no such file (or gave up): nothing replaces the target.
+        channel.Close();
         Cleanup();
-        return kTransferNoSuchFile;
+        return {OutcomeKind::kNoSuchFile};
       }
       if (!sequence.Take(frame.number)) continue;
       auto data = frame.data();
@@ -208,18 +185,11 @@ int CDownloadLink::Transfer(CByteChannel& channel, bool serial) {
     }
   }
 
-  if (!serial) {
-    std::uint8_t closing[kAckSize];
-    channel.Read(closing);
-  }
-  m_hPort.Close();
-  if (m_socket.IsOpen()) {
-    m_socket.Shutdown();
-    m_socket.Close();
-  }
-  FinishPcFile(serial);
+  channel.ReadClosingMessage();
+  channel.Close();
+  FinishPcFile();
   m_request.clear();
-  return kDownloadDone;
+  return {OutcomeKind::kDone};
 }
 
 }  // namespace cabrix

@@ -6,6 +6,16 @@
 
 namespace cabrix {
 
+COutcome OutcomeOfCode(int code) {
+  switch (code) {
+    case kLinkStopped: return {OutcomeKind::kStopped};
+    case kLinkPcFileOpen:
+    case kLinkPcFileCreate:
+    case kTransferPcFileIo: return {OutcomeKind::kPcFileFailed, code};
+    default: return {OutcomeKind::kLinkFailed, code};
+  }
+}
+
 std::string_view NameOfPath(std::string_view path) {
   const std::size_t cut = path.find_last_of("\\/");
   return cut == std::string_view::npos ? path : path.substr(cut + 1);

@@ -7,44 +7,21 @@
 #include <string>
 #include <string_view>
 
+#include "link/channel.h"
 #include "link/link_error.h"
-#include "link/plc_link.h"
 #include "ops/observer.h"
+#include "ops/outcome.h"
 
 namespace cabrix {
 
-// Failure codes of the file transfers beyond the link's own. They never become an exit status:
-// the list level turns them into the file's position.
-enum TransferCode : int {
-  kTransferNameTooLong = 113,  // the name does not fit into the request frame
-  kTransferPcFileIo = 114,     // reading or writing the PC file failed
-  kTransferNoSuchFile = 115,   // the controller answered a read with its end marker
-};
+// The failure code of the file transfers beyond the link's own: reading or writing the PC file
+// failed. It travels inside a transfer only; the transfer returns it as its outcome.
+inline constexpr int kTransferPcFileIo = 114;
 
-// The serial time-outs of one kind of exchange, in milliseconds. A TCP receive of the same
-// exchange is bounded by the same read total, a TCP send by the same write total.
-struct CExchangeTimeouts {
-  std::uint32_t readInterval;
-  std::uint32_t readMultiplier;
-  std::uint32_t readConstant;
-  std::uint32_t writeMultiplier;
-  std::uint32_t writeConstant;
-};
+// The time-outs of each kind of exchange (CExchangeTimeouts, link/channel.h).
 inline constexpr CExchangeTimeouts kCommandTimeouts{200, 20, 2000, 1, 5000};
 inline constexpr CExchangeTimeouts kUploadTimeouts{200, 20, 7000, 1, 5000};
 inline constexpr CExchangeTimeouts kDownloadTimeouts{200, 10, 20000, 1, 20000};
-
-// ConfigureSerial with an exchange's time-outs.
-inline void ConfigureFor(CPlcLink& link, platform::SerialPort& port, const CExchangeTimeouts& t) {
-  link.ConfigureSerial(port, t.writeConstant, t.writeMultiplier, t.readMultiplier, t.readInterval,
-                       t.readConstant);
-}
-
-// The TCP bounds of an exchange: those of its serial reads and writes.
-inline void BoundTcpFor(CPlcLink& link, const CExchangeTimeouts& t) {
-  link.SetReceiveBound(t.readMultiplier, t.readConstant);
-  link.SetSendBound(t.writeMultiplier, t.writeConstant);
-}
 
 // The loops in which the PC polls the controller until it answers "accepted" have no count of
 // their own; each is bounded by this much time, after which the transfer fails with code 3.

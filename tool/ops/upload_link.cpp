@@ -47,63 +47,37 @@ void CUploadLink::Ended(bool done) {
   m_name.clear();
 }
 
-void CUploadLink::CloseAll() {
-  m_hPort.Close();
-  if (m_socket.IsOpen()) {
-    m_socket.Shutdown();
-    m_socket.Close();
-  }
-  m_file.reset();
-}
-
-namespace {
-
-// The name the controller gets for the file at `path`. One that has no controller form, or that
-// the file-header frame cannot carry, is refused before anything is sent.
-std::string ControllerNameOfPath(const std::string& path, COperationObserver& observer) {
-  auto name = ControllerNameOrRefusal(NameOfPath(path), observer);
-  if (!name) throw CLinkError(kTransferNameTooLong);
+COutcome CUploadLink::Upload(CByteChannel& channel, const std::string& path) {
+  // The name the controller gets for the file at `path`. One that has no controller form, or
+  // that the file-header frame cannot carry, is refused before anything is sent.
+  const auto name = ControllerNameOrRefusal(NameOfPath(path), m_observer);
+  if (!name) return {OutcomeKind::kRefused};
   if (name->size() > kMaxUploadName) {
-    RefuseLongName(*name, observer);
-    throw CLinkError(kTransferNameTooLong);
+    RefuseLongName(*name, m_observer);
+    return {OutcomeKind::kNameTooLong};
   }
-  return std::move(*name);
-}
-
-}  // namespace
-
-void CUploadLink::UploadFile(const std::string& path) {
-  const std::string name = ControllerNameOfPath(path, m_observer);
   try {
-    m_hPort = OpenSerial(m_port);
-    ConfigureFor(*this, m_hPort, kUploadTimeouts);
-    CSerialChannel channel(*this, m_hPort);
-    Transfer(channel, path, name, true);
-    m_hPort.Close();
-  } catch (const CLinkError&) {
-    CloseAll();
+    channel.Open(kUploadTimeouts);
+    Transfer(channel, path, *name);
+    channel.Close();
+  } catch (const CLinkError& error) {
+    channel.Close();
+    m_file.reset();
     Ended(false);
-    throw;
+    return OutcomeOfCode(error.Code());
   }
   Ended(true);
+  return {OutcomeKind::kDone};
 }
 
-void CUploadLink::UploadFile(const std::string& path, const platform::Ipv4Address& address) {
-  const std::string name = ControllerNameOfPath(path, m_observer);
-  BoundTcpFor(*this, kUploadTimeouts);
-  m_socket = ConnectTcp(PLC_PORT, address);
-  if (!m_socket.IsOpen()) throw CLinkError(kLinkCannotOpen);
-  try {
-    CTcpChannel channel(*this, m_socket);
-    Transfer(channel, path, name, false);
-    m_socket.Shutdown();
-    m_socket.Close();
-  } catch (const CLinkError&) {
-    CloseAll();
-    Ended(false);
-    throw;
-  }
-  Ended(true);
+COutcome CUploadLink::UploadFile(const std::string& path) {
+  CSerialChannel channel(*this, m_port);
+  return Upload(channel, path);
+}
+
+COutcome CUploadLink::UploadFile(const std::string& path, const platform::Ipv4Address& address) {
+  CTcpChannel channel(*this, address);
+  return Upload(channel, path);
 }
 
 void CUploadLink::ReadFileData(std::span<std::uint8_t> into) {
@@ -117,8 +91,8 @@ void CUploadLink::ReadFileData(std::span<std::uint8_t> into) {
   }
 }
 
-void CUploadLink::Transfer(CByteChannel& channel, const std::string& path, const std::string& name,
-                           bool serial) {
+void CUploadLink::Transfer(CByteChannel& channel, const std::string& path,
+                           const std::string& name) {
   m_file = std::make_unique<platform::PcFile>();
   if (!m_file->OpenRead(platform::NativePath(path))) {
     m_file.reset();
@@ -177,9 +151,9 @@ void CUploadLink::Transfer(CByteChannel& channel, const std::string& path, const
       progress.bytesDone += segmentHeader ? size - kSegmentHeaderSize : size;
       m_observer.Progress(progress);
     }
-    if (s < plan.segments) EndOfSegment(channel, block, serial);
+    if (s < plan.segments) EndOfSegment(channel, block);
   }
-  Closing(channel, serial);
+  Closing(channel);
 }
 
 void CUploadLink::SendFrame(CByteChannel& channel, PlcFrame& frame, bool extended) {
@@ -200,8 +174,8 @@ void CUploadLink::SendFrame(CByteChannel& channel, PlcFrame& frame, bool extende
   }
 }
 
-void CUploadLink::EndOfSegment(CByteChannel& channel, PlcFrame& block, bool serial) {
-  if (serial) PurgeSerial(m_hPort);
+void CUploadLink::EndOfSegment(CByteChannel& channel, PlcFrame& block) {
+  channel.FlushPort();
   block.set_number(0);
   channel.Write(kEndOfDataMessage.bytes());
   std::uint8_t status[8];
@@ -217,7 +191,7 @@ void CUploadLink::EndOfSegment(CByteChannel& channel, PlcFrame& block, bool seri
   }
 }
 
-void CUploadLink::Closing(CByteChannel& channel, bool serial) {
+void CUploadLink::Closing(CByteChannel& channel) {
   if (!m_file->Close()) {
     m_file.reset();
     throw CLinkError(kTransferPcFileIo);
@@ -227,7 +201,7 @@ void CUploadLink::Closing(CByteChannel& channel, bool serial) {
   std::uint8_t status[8];
   if (channel.Read(status) != 8) throw CLinkError(kLinkBadReply);
   channel.Read(status);
-  if (serial) PurgeSerial(m_hPort);
+  channel.FlushPort();
   // The poll goes out from the buffer the reply comes back into: a reply of fewer than three
   // bytes leaves the poll's own 0A 00 in place and ends the loop.
   PlcAck buffer = kPollMessage;

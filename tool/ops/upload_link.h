@@ -9,6 +9,7 @@
 #include "wire/frame.h"
 #include "link/plc_link.h"
 #include "ops/observer.h"
+#include "ops/outcome.h"
 #include "platform/pc_file.h"
 
 namespace cabrix {
@@ -37,26 +38,27 @@ class CUploadLink : public CPlcLink {
   explicit CUploadLink(COperationObserver& observer);
   ~CUploadLink() override;
 
-  // Writes one file (`path` in the PC's form; the controller gets the controller form of the name
-  // after its last backslash or slash); raises a link failure code when the transfer fails, after
-  // closing the link and the PC file. The observer sees the transfer from the moment the link and
-  // the PC file are open.
-  void UploadFile(const std::string& path);                                     // serial, m_port
-  void UploadFile(const std::string& path, const platform::Ipv4Address& address);  // TCP
+  // Writes one file over `channel`, which it opens and closes (`path` in the PC's form; the
+  // controller gets the controller form of the name after its last backslash or slash). A name
+  // that the frames cannot carry is refused before anything is sent; a transfer that fails has
+  // closed the channel and the PC file when it returns. The observer sees the transfer from the
+  // moment the link and the PC file are open.
+  COutcome Upload(CByteChannel& channel, const std::string& path);
 
-  platform::SerialPort m_hPort;
-  platform::TcpSocket m_socket;
+  // The serial and the TCP form that the list loops call by these names: each opens its
+  // channel and runs Upload.
+  COutcome UploadFile(const std::string& path);                                     // m_port
+  COutcome UploadFile(const std::string& path, const platform::Ipv4Address& address);  // TCP
+
   std::unique_ptr<platform::PcFile> m_file;
 
  private:
   // `path` is the PC file, `name` its controller name.
-  void Transfer(CByteChannel& channel, const std::string& path, const std::string& name,
-                bool serial);
+  void Transfer(CByteChannel& channel, const std::string& path, const std::string& name);
   void SendFrame(CByteChannel& channel, PlcFrame& frame, bool extended);
-  void EndOfSegment(CByteChannel& channel, PlcFrame& block, bool serial);
-  void Closing(CByteChannel& channel, bool serial);
+  void EndOfSegment(CByteChannel& channel, PlcFrame& block);
+  void Closing(CByteChannel& channel);
   void ReadFileData(std::span<std::uint8_t> into);
-  void CloseAll();
   void Ended(bool done);
 
   COperationObserver& m_observer;

@@ -49,26 +49,28 @@ TEST(DialectCommandLine, RefusesWhatItCannotCarryOut) {
   }
 }
 
-TEST(DialectFileFailure, TheCodeThatEndedAFileDecidesTheRun) {
+TEST(DialectFileStatus, TheOutcomeOfAFileDecidesTheRun) {
   struct Row {
-    int code;
-    bool pcFileFailed;
-    FileFailure expected;
+    COutcome outcome;
+    Status expected;
   };
   const Row rows[] = {
-      {kLinkSetStateFailed, false, FileFailure::kLinkFailed},  // a line that cannot be set up
-      {kTransferNoSuchFile, false, FileFailure::kNotDone},     // the controller's end marker
-      {kLinkCannotOpen, false, FileFailure::kLinkFailed},
-      {kLinkCannotOpen, true, FileFailure::kPcFileFailed},     // a serial read's PC file
-      {kLinkPcFileCreate, true, FileFailure::kPcFileFailed},
-      {kTransferPcFileIo, false, FileFailure::kPcFileFailed},
-      {kTransferNameTooLong, false, FileFailure::kNameTooLong},
-      {kLinkBadReply, false, FileFailure::kNotDone},
-      {kLinkStopped, false, FileFailure::kNotDone},
+      {{OutcomeKind::kDone}, kDone},
+      {{OutcomeKind::kNoSuchFile}, kReadFailedOne},
+      {{OutcomeKind::kRefused}, kNameTooLong},
+      {{OutcomeKind::kNameTooLong}, kNameTooLong},
+      {{OutcomeKind::kPcFileFailed, kLinkPcFileCreate}, kPcFileFailed},
+      {{OutcomeKind::kPcFileFailed, kTransferPcFileIo}, kPcFileFailed},
+      {{OutcomeKind::kLinkFailed, kLinkSetStateFailed}, kLinkFailed},  // a line not to be set up
+      {{OutcomeKind::kLinkFailed, kLinkCannotOpen}, kLinkFailed},
+      {{OutcomeKind::kLinkFailed, kLinkBadReply}, kReadFailedOne},  // costs the file alone
+      {{OutcomeKind::kStopped}, kReadFailedOne},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(FileFailureOf(row.code, row.pcFileFailed), row.expected) << LinkCodeText(row.code);
+    EXPECT_EQ(FileStatusOf(row.outcome, kReadFailedOne), row.expected)
+        << static_cast<int>(row.outcome.kind) << " " << row.outcome.code;
   }
+  EXPECT_EQ(FileStatusOf({OutcomeKind::kNoSuchFile}, kWriteFailedOne), kWriteFailedOne);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "driver/tool_job.h"
+#include "link/link_error.h"
+#include "ops/exchange.h"
 
 namespace cabrix {
 namespace {
@@ -56,6 +58,43 @@ TEST(Arguments, FolderGetsItsBackslash) {
   const CToolJob blank = Read({"/FLDR", "C:\\My Data"});
   EXPECT_EQ(blank.m_folder, "");
   EXPECT_EQ(blank.m_files, (std::vector<std::string>{"C:\\My Data"}));
+}
+
+TEST(ListStep, TheOutcomeOfAFileDecidesTheWalk) {
+  using enum ListStep;
+  struct Row {
+    COutcome outcome;
+    ListStep uploadSerial, uploadTcp, downloadSerial, downloadTcp;
+  };
+  const Row rows[] = {
+      {{OutcomeKind::kDone}, kNext, kNext, kNext, kNext},
+      {{OutcomeKind::kNoSuchFile}, kEndAtFile, kEndAtFile, kEndAtFile, kEndAtFile},
+      {{OutcomeKind::kRefused}, kPassOver, kFallBack, kEndAtFile, kPassOver},
+      {{OutcomeKind::kNameTooLong}, kPassOver, kFallBack, kEndAtFile, kPassOver},
+      {{OutcomeKind::kPcFileFailed, kLinkPcFileOpen}, kEndAtFile, kEndAtFile, kEndAtFile,
+       kEndAtFile},
+      {{OutcomeKind::kPcFileFailed, kLinkPcFileCreate}, kPassOver, kFallBack, kEndLinkFailed,
+       kPassOver},
+      {{OutcomeKind::kPcFileFailed, kTransferPcFileIo}, kPassOver, kFallBack, kEndAtFile,
+       kPassOver},
+      {{OutcomeKind::kLinkFailed, kLinkNoData}, kEndLinkFailed, kEndLinkFailed, kEndLinkFailed,
+       kEndLinkFailed},
+      {{OutcomeKind::kLinkFailed, kLinkCannotOpen}, kEndLinkFailed, kEndLinkFailed,
+       kEndLinkFailed, kEndLinkFailed},
+      {{OutcomeKind::kLinkFailed, kLinkCallFailed}, kEndLinkFailed, kEndLinkFailed,
+       kEndLinkFailed, kEndLinkFailed},
+      {{OutcomeKind::kLinkFailed, kLinkBadReply}, kPassOver, kFallBack, kEndAtFile, kPassOver},
+      {{OutcomeKind::kLinkFailed, kLinkSetStateFailed}, kPassOver, kFallBack, kEndAtFile,
+       kPassOver},
+      {{OutcomeKind::kStopped}, kPassOver, kFallBack, kEndAtFile, kPassOver},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << static_cast<int>(row.outcome.kind) << " " << row.outcome.code);
+    EXPECT_EQ(ListStepOf(TransferList::kUploadSerial, row.outcome), row.uploadSerial);
+    EXPECT_EQ(ListStepOf(TransferList::kUploadTcp, row.outcome), row.uploadTcp);
+    EXPECT_EQ(ListStepOf(TransferList::kDownloadSerial, row.outcome), row.downloadSerial);
+    EXPECT_EQ(ListStepOf(TransferList::kDownloadTcp, row.outcome), row.downloadTcp);
+  }
 }
 
 }  // namespace

@@ -87,7 +87,7 @@ TEST(ReceiveFrame, AFrameCutShortIsRejectedEvenWhenItsSumMatches) {
   ASSERT_EQ(ch.written.size(), 2u);
   EXPECT_EQ(ch.written[0], (Bytes{0x55, 0x55, 20, 0, 4, 0}));
   EXPECT_EQ(ch.written[1], (Bytes{0x55, 0x55, 10, 0, 4, 0}));
-  EXPECT_EQ(ch.purges, (std::vector<std::size_t>{0}));
+  EXPECT_EQ(ch.drains, (std::vector<std::size_t>{0}));
 }
 
 // The payload read and what becomes of the frame, by what the header's length says and what
@@ -138,19 +138,19 @@ TEST_P(PayloadRead, IsSizedFromTheLengthAndTakesOnlyAWholeFrame) {
       EXPECT_FALSE(frame.endMarker);
       EXPECT_EQ(Bytes(frame.data().begin(), frame.data().end()), data);
       EXPECT_EQ(ch.written, (std::vector<Bytes>{{0x55, 0x55, 10, 0, 5, 0}}));
-      EXPECT_TRUE(ch.purges.empty());
+      EXPECT_TRUE(ch.drains.empty());
       break;
     case PayloadCase::kEndMarker:
       EXPECT_TRUE(frame.endMarker);
       EXPECT_TRUE(ch.written.empty());
       break;
     case PayloadCase::kRejected:
-      // The line is purged before the rejection goes out, so the repetition's header is read
+      // The line is drained before the rejection goes out, so the repetition's header is read
       // as a header.
       EXPECT_EQ(frame.size, 5u);
       EXPECT_EQ(ch.written,
                 (std::vector<Bytes>{{0x55, 0x55, 20, 0, 5, 0}, {0x55, 0x55, 10, 0, 5, 0}}));
-      EXPECT_EQ(ch.purges, (std::vector<std::size_t>{0}));
+      EXPECT_EQ(ch.drains, (std::vector<std::size_t>{0}));
       EXPECT_TRUE(ch.Exhausted());
       break;
   }

@@ -251,6 +251,12 @@ void TForm1::CreateControls()
     connect(Button5, &QPushButton::clicked, this, [this] { Button5Click(); });
     connect(DriveComboBox1, &QComboBox::activated, this, [this] { DriveComboBox1Change(); });
     connect(ComboBox1, &QComboBox::currentTextChanged, this, [this] { ComboBox1Change(); });
+    // "TCP" typed over "COM" chooses its item only when the edit ends, and the text stays as it
+    // was: the fields must follow the choice then too, or Set would take the hidden one's text.
+    connect(ComboBox1, &QComboBox::currentIndexChanged, this, [this] {
+        if (Edit1->isHidden() == TcpChosen())
+            ComboBox1Change();
+    });
     FileListBox1->installEventFilter(this);
     ListBox1->installEventFilter(this);
 }

@@ -859,6 +859,16 @@ TEST_F(WindowTest, LinkChoiceAppliesOnlyWithSet)
     form.Edit1->setText("127.0.0.9");
     form.Button5->click();
     EXPECT_EQ(Calls().back(), "/TCP127.0.0.9|/dir");
+
+    // "TCP" typed over "COM": while the edit goes on no item is chosen; when it ends, TCP is, and
+    // the address field is the one shown again.
+    form.ComboBox1->setCurrentIndex(1);
+    form.ComboBox1->lineEdit()->setText("TCP");
+    EXPECT_TRUE(form.Edit1->isHidden());
+    emit form.ComboBox1->lineEdit()->editingFinished();
+    EXPECT_EQ(form.ComboBox1->currentIndex(), 0);
+    EXPECT_FALSE(form.Edit1->isHidden());
+    EXPECT_TRUE(form.ComboBox2->isHidden());
 }
 
 TEST_F(WindowTest, ResizeSplitsThePanesHalfRoundingToEven)

@@ -8,7 +8,8 @@
 #   tests/wine/window_test.sh [windows build folder] [POSIX build folder] [front end's folder]
 # The front end's folder defaults to <windows build>/tollmark; the installer test passes the
 # installed one. With CABRIX_WINDOW_STEPS=short it takes the TCP link only, without the overwrite
-# questions, the Cyrillic names and Info: the listing, Copy both ways and Del. Environment:
+# questions, the Cyrillic names and Info: the listing, Copy both ways and Del (scripts/wine-test.sh
+# runs that on the build folder and the whole round through the installer test). Environment:
 # CABRIX_TEST_DISPLAY (an X display number to use; default the first free one),
 # CABRIX_WINE_WINDOW_ADDRESS (default 127.0.44.1), CABRIX_KEEP_FAILED (keep the work folder of a
 # failed run).

@@ -79,7 +79,9 @@ ToolRun SplitWineTrace(ProcessResult run, std::string& wineErrors) {
   static const std::regex kBox(
       R"re(^[0-9a-f]{4}:Call user32\.MessageBoxA\([0-9a-f]+,[0-9a-f]+ "(.*)",[0-9a-f]+ "(.*)",([0-9a-f]+)\) ret=[0-9a-f]+$)re");
   static const std::regex kWineLine(R"(^[0-9a-f]{4}:(trace:relay:|Call |Ret |Starting ).*)");
-  static const std::regex kWineError(R"(^[0-9a-f]{4}:err:.*)");
+  // Wine's error channel, and its loader's fatal start-up lines ("wine: failed to map the
+  // shared user data: c0000018"), which it writes before it ends with status 1.
+  static const std::regex kWineError(R"(^([0-9a-f]{4}:err:|wine: ).*)");
   ToolRun split;
   static_cast<ProcessResult&>(split) = std::move(run);
   std::string own;
@@ -349,7 +351,7 @@ ToolRun E2eTest::Run(const std::vector<std::string>& args,
     std::string wineErrors;
     ToolRun run = SplitWineTrace(test::RunProcess(test::ToolCommand(args), timeout, o), wineErrors);
     // Now and then Wine fails to start a program on its own: it ends at once with status 1
-    // and no output. The tool never ends so unless it had nothing to do (a delete of no names,
+    // and no output of the program's (at most a line of its loader's). The tool never ends so unless it had nothing to do (a delete of no names,
     // which a second start repeats harmlessly), so such a run is started once more.
     if (run.exited && run.exitCode == 1 && run.out.empty() && run.err.empty() &&
         run.boxes.empty()) {

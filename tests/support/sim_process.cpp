@@ -21,8 +21,16 @@ struct SimProcess::Impl {
   std::string tcpAddress;
   std::uint16_t tcpPort = 0;
   fs::path pty;
+  fs::path ptyDevice;  // what the link at `pty` led to once the simulator was ready
   std::optional<Subprocess> process;
   std::optional<ProcessResult> stopped;
+
+  // For a simulator about to be killed: after that nobody removes the link.
+  void RemovePtyLink() const {
+    if (pty.empty() || ptyDevice.empty()) return;
+    std::error_code ec;
+    if (fs::read_symlink(pty, ec) == ptyDevice && !ec) fs::remove(pty, ec);
+  }
 };
 
 SimProcess::SimProcess(SimOptions options) : m_impl(std::make_unique<Impl>()) {
@@ -66,6 +74,10 @@ SimProcess::SimProcess(SimOptions options) : m_impl(std::make_unique<Impl>()) {
       words >> path;
       p.pty = path;
     }
+  }
+  if (!p.pty.empty()) {
+    std::error_code ec;
+    p.ptyDevice = fs::read_symlink(p.pty, ec);
   }
 }
 
@@ -127,13 +139,20 @@ ProcessResult SimProcess::Stop(std::chrono::milliseconds timeout) {
   Impl& p = *m_impl;
   if (!p.stopped) {
     p.process->Signal(SIGTERM);
-    p.stopped = p.process->Wait(timeout);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (p.process->Running() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (p.process->Running()) p.RemovePtyLink();  // the wait below kills it
+    p.stopped = p.process->Wait(std::chrono::milliseconds(0));
   }
   return *p.stopped;
 }
 
 void SimProcess::Signal(int signo) {
-  if (!m_impl->stopped) m_impl->process->Signal(signo);
+  if (m_impl->stopped) return;
+  if (signo == SIGKILL) m_impl->RemovePtyLink();
+  m_impl->process->Signal(signo);
 }
 
 bool SimProcess::Running() { return !m_impl->stopped && m_impl->process->Running(); }

@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "support/subprocess.h"
+#include "process/subprocess.h"
 #include "support/temp_dir.h"
 
 namespace cabrix::test {

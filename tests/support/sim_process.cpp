@@ -31,6 +31,17 @@ struct SimProcess::Impl {
     std::error_code ec;
     if (fs::read_symlink(pty, ec) == ptyDevice && !ec) fs::remove(pty, ec);
   }
+
+  // Waits at most `timeout` for the simulator to end; one that has not is killed, its link
+  // removed first.
+  ProcessResult EndWithin(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (process->Running() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (process->Running()) RemovePtyLink();
+    return process->Wait(std::chrono::milliseconds(0));
+  }
 };
 
 SimProcess::SimProcess(SimOptions options) : m_impl(std::make_unique<Impl>()) {
@@ -52,7 +63,11 @@ SimProcess::SimProcess(SimOptions options) : m_impl(std::make_unique<Impl>()) {
   p.process.emplace(argv, options.process);
   const auto line = p.process->WaitForFirstLine(options.readyTimeout);
   if (!line || line->rfind("plcsim ready:", 0) != 0) {
-    const ProcessResult r = p.process->Wait(std::chrono::milliseconds(2000));
+    // It may have linked its pseudo-terminal already.
+    p.pty = options.pty;
+    std::error_code ec;
+    p.ptyDevice = fs::read_symlink(p.pty, ec);
+    const ProcessResult r = p.EndWithin(std::chrono::milliseconds(2000));
     p.stopped = r;
     throw std::runtime_error("plcsim did not get ready: " + r.Describe());
   }
@@ -139,12 +154,7 @@ ProcessResult SimProcess::Stop(std::chrono::milliseconds timeout) {
   Impl& p = *m_impl;
   if (!p.stopped) {
     p.process->Signal(SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (p.process->Running() && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    if (p.process->Running()) p.RemovePtyLink();  // the wait below kills it
-    p.stopped = p.process->Wait(std::chrono::milliseconds(0));
+    p.stopped = p.EndWithin(timeout);
   }
   return *p.stopped;
 }

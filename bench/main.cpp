@@ -1,6 +1,7 @@
 // cabrix_bench: the console tool's speed, memory and processor time against plcsim, beside the
 // ceilings of the protocol on this machine, in one run. Prints a table and writes JSON.
 #include <sched.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,17 +13,23 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "ceiling.h"
-#include "child.h"
+#include "process/subprocess.h"
 #include "stats.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using cabrix::test::ProcessOptions;
+using cabrix::test::ProcessResult;
+using cabrix::test::Subprocess;
+using Env = std::vector<std::pair<std::string, std::string>>;
 
 namespace {
 
@@ -164,19 +171,32 @@ class Controller {
  public:
   Controller(const Options& o, std::vector<std::string> args, const fs::path& errPath) {
     args.insert(args.begin(), o.plcsim);
-    auto child = bench::Child::Start(args, {}, errPath.string());
-    if (!child) Fail("cannot start plcsim");
-    const auto line = child->ReadLine(kReadyLimit);
+    m_child.emplace(Start(args, errPath));
+    const auto line = m_child->WaitForFirstLine(kReadyLimit);
     if (!line || line->find("plcsim ready:") != 0) {
       Fail("plcsim did not report ready (see " + errPath.string() + ")");
     }
-    m_child = std::move(*child);
   }
-  ~Controller() { m_child.Stop(5s); }
-  pid_t Pid() const { return m_child.Pid(); }
+  ~Controller() {
+    m_child->Signal(SIGTERM);
+    m_child->Wait(5s);
+  }
+  pid_t Pid() const { return m_child->Pid(); }
+
+  // A child of the benchmark, with its standard error in `errPath`.
+  static Subprocess Start(const std::vector<std::string>& argv, const fs::path& errPath) {
+    ProcessOptions options;
+    options.errPath = errPath.string();
+    options.endWithParentThread = true;  // a benchmark stopped by a signal takes it along
+    try {
+      return Subprocess(argv, options);
+    } catch (const std::exception& e) {
+      Fail(e.what());
+    }
+  }
 
  private:
-  bench::Child m_child;
+  std::optional<Subprocess> m_child;
 };
 
 struct Sample {
@@ -194,15 +214,29 @@ struct Transfer {
 };
 
 // One run of cabrix: an upload of `name` from `folder`, or a download into it.
-bench::ChildResult RunCabrix(const Options& o, const std::string& link, bool upload,
-                             const fs::path& folder, const std::string& name,
-                             const std::vector<std::string>& env, std::chrono::milliseconds limit) {
-  return bench::RunToEnd({o.cabrix, link, "/FLDR" + folder.string(), upload ? "/up" : "/dn", name},
-                         env, limit);
+// A program run to its end by the benchmark, its output discarded, bounded by `limit`.
+ProcessResult RunToEnd(const std::vector<std::string>& argv, const Env& env,
+                       std::chrono::milliseconds limit) {
+  ProcessOptions options;
+  options.setEnv = env;
+  options.errPath = "/dev/null";
+  options.endWithParentThread = true;
+  try {
+    return cabrix::test::RunProcess(argv, limit, options);
+  } catch (const std::exception&) {
+    return {};
+  }
 }
 
-void Add(Sample& s, const bench::ChildResult& r) {
-  s.allOk = s.allOk && r.exited && r.status == 0;
+ProcessResult RunCabrix(const Options& o, const std::string& link, bool upload,
+                        const fs::path& folder, const std::string& name, const Env& env,
+                        std::chrono::milliseconds limit) {
+  return RunToEnd({o.cabrix, link, "/FLDR" + folder.string(), upload ? "/up" : "/dn", name}, env,
+                  limit);
+}
+
+void Add(Sample& s, const ProcessResult& r) {
+  s.allOk = s.allOk && r.ExitedWith(0);
   s.wall.push_back(r.wallSeconds);
   s.cpu.push_back(r.userSeconds + r.systemSeconds);
   s.rss.push_back(double(r.maxRssKib));
@@ -282,7 +316,7 @@ int main(int argc, char** argv) {
         const auto before = SizeOf(countLog);
         const auto r = RunCabrix(o, countLink, upload, upload ? pc : back,
                                  f.file.filename().string(), {}, kTcpRunLimit);
-        if (!r.exited || r.status != 0) Fail("a counting run of " + f.label + " failed");
+        if (!r.ExitedWith(0)) Fail("a counting run of " + f.label + " failed");
         counts[std::string(label) + (upload ? "-up" : "-down")] =
             bench::CountWireBytes(ReadFrom(countLog, before));
       }
@@ -386,7 +420,7 @@ int main(int argc, char** argv) {
         const Transfer& f = byLabel(label);
         const auto r = RunCabrix(o, timedLink, upload, upload ? pc : back,
                                  f.file.filename().string(), {}, 4 * kTcpRunLimit);
-        if (!r.exited || r.status != 0) Fail("the " + f.label + " memory run failed");
+        if (!r.ExitedWith(0)) Fail("the " + f.label + " memory run failed");
         rss[k++] = double(r.maxRssKib);
         memJson.Add(std::string(label) + (upload ? "_upload_kib" : "_download_kib"),
                     double(r.maxRssKib));
@@ -415,7 +449,7 @@ int main(int argc, char** argv) {
     Controller counting(o, {"--store", ptyCountStore.string(), "--pty",
                             (devices / "com5").string(), "--log", ptyCountLog.string()},
                         work / "plcsim-pty-count.err");
-    const std::vector<std::string> env = {"XDG_CONFIG_HOME=" + xdg.string()};
+    const Env env = {{"XDG_CONFIG_HOME", xdg.string()}};
     const std::vector<const char*> labels = {"64KiB", "256KiB", "1MiB"};
     const bool placed = cpus.size() >= 2 && PinTo(0, cpus[0]) && PinTo(timed.Pid(), cpus[1]);
     std::printf("\nserial line, pseudo-terminal without pacing (%s; median of %d runs), beside "
@@ -432,7 +466,7 @@ int main(int argc, char** argv) {
         const auto before = SizeOf(ptyCountLog);
         const auto c = RunCabrix(o, "/COM5", upload, upload ? pc : back,
                                  f.file.filename().string(), env, kTcpRunLimit);
-        if (!c.exited || c.status != 0) Fail("a counting run of " + f.label + " failed");
+        if (!c.ExitedWith(0)) Fail("a counting run of " + f.label + " failed");
         const bench::WireCount count = bench::CountWireBytes(ReadFrom(ptyCountLog, before));
         const std::uint64_t frames = upload ? count.unitsToController : count.unitsFromController;
         const std::uint64_t trips = std::max(count.unitsToController, count.unitsFromController);
@@ -489,7 +523,7 @@ int main(int argc, char** argv) {
     Controller sim(o, {"--store", serialStore.string(), "--pty", com3.string(), "--baud",
                        "115200", "--log", serialLog.string()},
                    work / "plcsim-pty.err");
-    const std::vector<std::string> env = {"XDG_CONFIG_HOME=" + xdg.string()};
+    const Env env = {{"XDG_CONFIG_HOME", xdg.string()}};
     std::printf("\nserial line, pseudo-terminal at 115200 baud (11520 bytes/s each way)\n");
     std::printf("%-8s %-5s %10s %12s %12s %8s\n", "file", "dir", "seconds", "line seconds",
                 "wire bytes", "ratio");
@@ -502,7 +536,7 @@ int main(int argc, char** argv) {
         const auto before = SizeOf(serialLog);
         const auto r = RunCabrix(o, "/COM3", upload, upload ? pc : back,
                                  f.file.filename().string(), env, kSerialRunLimit);
-        if (!r.exited || r.status != 0) Fail("the serial transfer of " + f.label + " failed");
+        if (!r.ExitedWith(0)) Fail("the serial transfer of " + f.label + " failed");
         if (!upload && !SameContents(f.file, back / f.file.filename())) {
           Fail("the serial download of " + f.label + " differs");
         }
@@ -550,12 +584,11 @@ int main(int argc, char** argv) {
       const std::string addr = "127.0.0.1:" + std::to_string(port);
       // The server stays root (it would otherwise become the user tftp, who may not write into
       // this run's private work folder); it serves only this folder, on loopback.
-      auto srv = bench::Child::Start({server, "--foreground", "--listen", "--user", "root",
-                                      "--address", addr, "--create", "--secure", root.string()},
-                                     {}, (work / "tftpd.err").string());
-      if (!srv) Fail("cannot start in.tftpd");
+      Subprocess srv = Controller::Start({server, "--foreground", "--listen", "--user", "root",
+                                          "--address", addr, "--create", "--secure", root.string()},
+                                         work / "tftpd.err");
       // Placed as cabrix and plcsim were for the two-core figures it is compared with.
-      const bool placed = cpus.size() >= 2 && PinTo(0, cpus[0]) && PinTo(srv->Pid(), cpus[1]);
+      const bool placed = cpus.size() >= 2 && PinTo(0, cpus[0]) && PinTo(srv.Pid(), cpus[1]);
       std::this_thread::sleep_for(300ms);  // in.tftpd says nothing when it is ready
       const Transfer& f = byLabel("1MiB");
       std::vector<double> walls;
@@ -564,13 +597,14 @@ int main(int argc, char** argv) {
         fs::remove(root / "f.bin");
         // The tftp program takes its command from its command line (-c); it exits with 0 even
         // when the put failed, so the copy is compared.
-        const auto r = bench::RunToEnd({client, "-m", "binary", "127.0.0.1", std::to_string(port),
+        const auto r = RunToEnd({client, "-m", "binary", "127.0.0.1", std::to_string(port),
                                         "-c", "put", f.file.string(), "f.bin"},
                                        {}, kTcpRunLimit);
-        ok = r.exited && r.status == 0 && SameContents(f.file, root / "f.bin");
+        ok = r.ExitedWith(0) && SameContents(f.file, root / "f.bin");
         walls.push_back(r.wallSeconds);
       }
-      srv->Stop(5s);
+      srv.Signal(SIGTERM);
+      srv.Wait(5s);
       if (placed) PinToAll(0, cpus);
       if (!ok) {
         std::printf("\nTFTP: the put failed (%s)\n", FirstLine(work / "tftpd.err").c_str());

@@ -21,8 +21,27 @@ struct SimProcess::Impl {
   std::string tcpAddress;
   std::uint16_t tcpPort = 0;
   fs::path pty;
+  fs::path ptyDevice;  // what the link at `pty` led to once the simulator was ready
   std::optional<Subprocess> process;
   std::optional<ProcessResult> stopped;
+
+  // For a simulator about to be killed: after that nobody removes the link.
+  void RemovePtyLink() const {
+    if (pty.empty() || ptyDevice.empty()) return;
+    std::error_code ec;
+    if (fs::read_symlink(pty, ec) == ptyDevice && !ec) fs::remove(pty, ec);
+  }
+
+  // Waits at most `timeout` for the simulator to end; one that has not is killed, its link
+  // removed first.
+  ProcessResult EndWithin(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (process->Running() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (process->Running()) RemovePtyLink();
+    return process->Wait(std::chrono::milliseconds(0));
+  }
 };
 
 SimProcess::SimProcess(SimOptions options) : m_impl(std::make_unique<Impl>()) {
@@ -44,7 +63,11 @@ SimProcess::SimProcess(SimOptions options) : m_impl(std::make_unique<Impl>()) {
   p.process.emplace(argv, options.process);
   const auto line = p.process->WaitForFirstLine(options.readyTimeout);
   if (!line || line->rfind("plcsim ready:", 0) != 0) {
-    const ProcessResult r = p.process->Wait(std::chrono::milliseconds(2000));
+    // It may have linked its pseudo-terminal already.
+    p.pty = options.pty;
+    std::error_code ec;
+    p.ptyDevice = fs::read_symlink(p.pty, ec);
+    const ProcessResult r = p.EndWithin(std::chrono::milliseconds(2000));
     p.stopped = r;
     throw std::runtime_error("plcsim did not get ready: " + r.Describe());
   }
@@ -66,6 +89,10 @@ SimProcess::SimProcess(SimOptions options) : m_impl(std::make_unique<Impl>()) {
       words >> path;
       p.pty = path;
     }
+  }
+  if (!p.pty.empty()) {
+    std::error_code ec;
+    p.ptyDevice = fs::read_symlink(p.pty, ec);
   }
 }
 
@@ -127,13 +154,15 @@ ProcessResult SimProcess::Stop(std::chrono::milliseconds timeout) {
   Impl& p = *m_impl;
   if (!p.stopped) {
     p.process->Signal(SIGTERM);
-    p.stopped = p.process->Wait(timeout);
+    p.stopped = p.EndWithin(timeout);
   }
   return *p.stopped;
 }
 
 void SimProcess::Signal(int signo) {
-  if (!m_impl->stopped) m_impl->process->Signal(signo);
+  if (m_impl->stopped) return;
+  if (signo == SIGKILL) m_impl->RemovePtyLink();
+  m_impl->process->Signal(signo);
 }
 
 bool SimProcess::Running() { return !m_impl->stopped && m_impl->process->Running(); }

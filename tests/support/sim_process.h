@@ -1,6 +1,12 @@
 // A running plcsim (BuildDir()/bin/plcsim) for whole-program tests. It is started with a store, a
 // log file and the given endpoints and arguments, and counts as started once it has printed its
 // ready line; it is stopped with SIGTERM and a bounded wait when the object goes.
+//
+// The link at a pseudo-terminal's path names a device number that the kernel hands to the next
+// pseudo-terminal anyone opens once this one is gone; a link left behind would lead a tool that
+// opens it later to another test's simulator. plcsim removes its link before it lets go of the
+// device when it stops by itself; before a simulator is killed outright, the link is removed
+// here.
 #pragma once
 
 #include <chrono>
@@ -12,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "support/subprocess.h"
+#include "process/subprocess.h"
 #include "support/temp_dir.h"
 
 namespace cabrix::test {
@@ -55,11 +61,12 @@ class SimProcess {
   // Polls the log, at most `timeout`, until it contains `text`.
   bool WaitForLog(std::string_view text, std::chrono::milliseconds timeout) const;
 
-  // SIGTERM, then waits at most `timeout` (then kills). The first call's result is kept and
-  // returned again by later calls.
+  // SIGTERM, then waits at most `timeout` (then removes the pty link and kills). The first
+  // call's result is kept and returned again by later calls.
   ProcessResult Stop(std::chrono::milliseconds timeout = std::chrono::milliseconds(10000));
   bool Running();
-  // Sends a signal (SIGKILL, say, to test a crash); Stop() then collects the result.
+  // Sends a signal (SIGKILL, say, to test a crash; the pty link goes first); Stop() then collects
+  // the result.
   void Signal(int signo);
 
  private:

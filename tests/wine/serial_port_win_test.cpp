@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "platform/serial_port.h"
@@ -24,6 +25,9 @@ using std::chrono::milliseconds;
 milliseconds Since(Clock::time_point start) {
   return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
 }
+
+// The system's code for the call that just failed, for the failure message.
+std::string LastError() { return "GetLastError " + std::to_string(GetLastError()); }
 
 bool RunningUnderWine() {
   const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
@@ -47,7 +51,7 @@ class SerialPortWin : public ::testing::Test {
 
   static void Send(SerialPort& port, std::vector<std::uint8_t> bytes) {
     const IoResult r = port.Write(bytes);
-    ASSERT_TRUE(r.ok);
+    ASSERT_TRUE(r.ok) << LastError();
     ASSERT_EQ(r.count, bytes.size());
   }
 
@@ -144,7 +148,7 @@ TEST_F(SerialPortWin, BytesPassBothWaysUnchanged) {
   const auto start = Clock::now();
   while (got.size() < all.size() && Since(start) < milliseconds(10000)) {
     const IoResult r = m_portB.Read(buffer);
-    ASSERT_TRUE(r.ok);
+    ASSERT_TRUE(r.ok) << LastError();
     got.insert(got.end(), buffer.begin(), buffer.begin() + r.count);
   }
   EXPECT_EQ(got, all);
@@ -154,7 +158,7 @@ TEST_F(SerialPortWin, BytesPassBothWaysUnchanged) {
   std::size_t in = 0;
   while (in < back.size() && Since(start) < milliseconds(10000)) {
     const IoResult r = m_portA.Read(std::span(back).subspan(in));
-    ASSERT_TRUE(r.ok);
+    ASSERT_TRUE(r.ok) << LastError();
     in += r.count;
   }
   EXPECT_EQ(back, (std::array<std::uint8_t, 4>{0xAA, 0xAA, 0x01, 0x00}));
@@ -165,7 +169,7 @@ TEST_F(SerialPortWin, ReadWithNothingArrivingEndsAfterTheTotal) {
   const auto start = Clock::now();
   const IoResult r = m_portB.Read(buffer);
   const milliseconds took = Since(start);
-  EXPECT_TRUE(r.ok);
+  EXPECT_TRUE(r.ok) << LastError();
   EXPECT_EQ(r.count, 0u);
   // 8 * 2 + 300 ms; generous above, since the machine may be busy.
   EXPECT_GE(took, milliseconds(250));
@@ -179,7 +183,7 @@ TEST_F(SerialPortWin, ReadEndsSoonAfterTheLastByteOfAShortBurst) {
   const auto start = Clock::now();
   const IoResult r = m_portB.Read(buffer);
   const milliseconds took = Since(start);
-  ASSERT_TRUE(r.ok);
+  ASSERT_TRUE(r.ok) << LastError();
   EXPECT_EQ(r.count, 3u);
   EXPECT_EQ(buffer[0], 1);
   EXPECT_EQ(buffer[2], 3);
@@ -190,11 +194,11 @@ TEST_F(SerialPortWin, ReadEndsSoonAfterTheLastByteOfAShortBurst) {
 TEST_F(SerialPortWin, ReadWithinTakesWhatIsThereOrWaitsOnlyAsLongAsAsked) {
   std::array<std::uint8_t, 8> buffer{};
   IoResult r = m_portB.ReadWithin(buffer, milliseconds(0));
-  EXPECT_TRUE(r.ok);
+  EXPECT_TRUE(r.ok) << LastError();
   EXPECT_EQ(r.count, 0u);
   Send(m_portA, {4, 5, 6});
   r = m_portB.ReadWithin(buffer, milliseconds(5000));
-  ASSERT_TRUE(r.ok);
+  ASSERT_TRUE(r.ok) << LastError();
   ASSERT_GE(r.count, 1u);
   EXPECT_EQ(buffer[0], 4);
   // The port's own time-outs stay as they were: a read with nothing arriving ends at its total
@@ -202,7 +206,7 @@ TEST_F(SerialPortWin, ReadWithinTakesWhatIsThereOrWaitsOnlyAsLongAsAsked) {
   m_portB.Purge();
   const auto start = Clock::now();
   r = m_portB.Read(buffer);
-  EXPECT_TRUE(r.ok);
+  EXPECT_TRUE(r.ok) << LastError();
   EXPECT_EQ(r.count, 0u);
   EXPECT_GE(Since(start), milliseconds(250));
   EXPECT_LT(Since(start), milliseconds(4000));
@@ -212,12 +216,12 @@ TEST_F(SerialPortWin, PurgeDropsWhatWasReceived) {
   Send(m_portA, {7, 8, 9});
   std::array<std::uint8_t, 1> first{};
   IoResult r = m_portB.Read(first);
-  ASSERT_TRUE(r.ok);
+  ASSERT_TRUE(r.ok) << LastError();
   ASSERT_EQ(r.count, 1u);
   EXPECT_TRUE(m_portB.Purge());
   std::array<std::uint8_t, 8> rest{};
   r = m_portB.Read(rest);
-  EXPECT_TRUE(r.ok);
+  EXPECT_TRUE(r.ok) << LastError();
   EXPECT_EQ(r.count, 0u);
 }
 
@@ -228,7 +232,7 @@ TEST_F(SerialPortWin, WriteThatCannotFinishEndsAtItsTotal) {
   const auto start = Clock::now();
   const IoResult r = m_portA.Write(big);
   const milliseconds took = Since(start);
-  EXPECT_TRUE(r.ok);
+  EXPECT_TRUE(r.ok) << LastError();
   EXPECT_LT(r.count, big.size());
   EXPECT_GE(took, milliseconds(250));
   EXPECT_LT(took, milliseconds(5000));
@@ -240,7 +244,7 @@ TEST_F(SerialPortWin, MovedPortKeepsTheDevice) {
   Send(moved, {5});
   std::array<std::uint8_t, 1> got{};
   const IoResult r = m_portB.Read(got);
-  EXPECT_TRUE(r.ok);
+  EXPECT_TRUE(r.ok) << LastError();
   EXPECT_EQ(r.count, 1u);
   moved = SerialPort();  // closes the device
   SerialPort again;

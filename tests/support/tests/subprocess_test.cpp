@@ -1,9 +1,13 @@
-#include "support/subprocess.h"
+#include "process/subprocess.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <optional>
 #include <string>
+#include <thread>
+
+#include "support/temp_dir.h"
 
 namespace cabrix::test {
 namespace {
@@ -12,7 +16,7 @@ using namespace std::chrono_literals;
 
 ProcessResult Sh(const std::string& script, std::chrono::milliseconds timeout = 10s,
                  const ProcessOptions& options = {}) {
-  return RunProcess({"/bin/sh", "-c", script}, timeout, options);
+  return RunProcess({"sh", "-c", script}, timeout, options);  // found through PATH
 }
 
 TEST(Subprocess, ReportsExitStatusAndBothStreams) {
@@ -98,6 +102,35 @@ TEST(Subprocess, DestructionKillsARunningChild) {
 
 TEST(Subprocess, MissingProgramThrows) {
   EXPECT_THROW(Subprocess({"/nonexistent/program"}), std::runtime_error);
+  EXPECT_THROW(Subprocess({"cabrix-no-such-program-in-path"}), std::runtime_error);
+  ProcessOptions o;
+  o.workDir = "/nonexistent/folder";
+  EXPECT_THROW(Subprocess({"sh", "-c", "true"}, o), std::runtime_error);
+}
+
+TEST(Subprocess, StandardErrorIntoAFileAndWhatTheChildUsed) {
+  const TempDir dir("subprocess-test");
+  ProcessOptions o;
+  o.errPath = (dir / "err.txt").string();
+  const ProcessResult r = Sh("printf old >&2; sleep 0.2; printf out", 10s, o);
+  EXPECT_TRUE(r.ExitedWith(0)) << r.Describe();
+  EXPECT_EQ(r.out, "out");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(ReadFileBytes(dir / "err.txt"), "old");
+  EXPECT_GE(r.wallSeconds, 0.2);
+  EXPECT_GT(r.maxRssKib, 0);
+}
+
+TEST(Subprocess, AChildThatEndsWithItsParentThreadGetsSigterm) {
+  std::optional<Subprocess> p;
+  std::thread([&] {
+    ProcessOptions o;
+    o.endWithParentThread = true;
+    p.emplace(std::vector<std::string>{"sleep", "30"}, o);
+  }).join();
+  const ProcessResult r = p->Wait(10s);
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(r.signal, SIGTERM);
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "support/sim_process.h"
-#include "support/subprocess.h"
+#include "process/subprocess.h"
 #include "support/temp_dir.h"
 #include "support/test_address.h"
 #include "support/tool_command.h"

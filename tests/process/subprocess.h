@@ -1,7 +1,9 @@
-// A child process for whole-program tests: argv with a changed environment, standard input from
-// /dev/null, standard output and standard error captured through pipes and drained while it runs,
-// and every wait bounded. The child leads a process group of its own, so a time-out or the
-// destructor kills it together with anything it started (a launcher such as wine, say).
+// A child process for the whole-program tests and the benchmark: argv with a changed
+// environment, standard input from /dev/null, standard output (and standard error, unless it
+// goes to a file) captured through pipes and drained while it runs, and every wait bounded. The
+// child leads a process group of its own, so a time-out or the destructor kills it together with
+// anything it started (a launcher such as wine, say). Its end is seen at once, with the
+// processor time and memory it used.
 #pragma once
 
 #include <chrono>
@@ -16,7 +18,11 @@ namespace cabrix::test {
 struct ProcessOptions {
   std::vector<std::pair<std::string, std::string>> setEnv;  // added or replaced
   std::vector<std::string> unsetEnv;                        // removed
-  std::string workDir;                                      // empty: the test's own
+  std::string workDir;                                      // empty: the caller's own
+  std::string errPath;  // standard error into this file (created or emptied); empty: captured
+  // The child gets SIGTERM when the thread that started it ends, so that a run stopped by a
+  // signal takes its children with it. Only for children started by a thread that outlives them.
+  bool endWithParentThread = false;
 };
 
 // How a child ended.
@@ -26,7 +32,11 @@ struct ProcessResult {
   int exitCode = -1;
   int signal = 0;         // it was ended by this signal (SIGKILL after a time-out)
   std::string out;        // everything it wrote to standard output
-  std::string err;        // everything it wrote to standard error
+  std::string err;        // everything it wrote to standard error (when captured)
+  double wallSeconds = 0;    // from its start to its end
+  double userSeconds = 0;    // processor time it used, its own children's not included
+  double systemSeconds = 0;
+  long maxRssKib = 0;        // its largest resident set
 
   bool ExitedWith(int code) const { return exited && exitCode == code; }
   // A one-line account for test messages: "exit 0", "signal 9 (timed out)", plus the output.

@@ -1,15 +1,18 @@
-#include "support/subprocess.h"
+#include "process/subprocess.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <stdexcept>
@@ -61,6 +64,25 @@ std::vector<std::string> BuildEnvironment(const ProcessOptions& options) {
   return env;
 }
 
+// argv[0] as execve takes it: as given when it holds a slash, otherwise the first executable of
+// that name in PATH. Empty when there is none.
+std::string ProgramPath(const std::string& name) {
+  if (name.find('/') != std::string::npos) return name;
+  const char* path = std::getenv("PATH");
+  const std::string dirs = path != nullptr && *path != '\0' ? path : "/usr/local/bin:/usr/bin:/bin";
+  for (std::size_t at = 0; at <= dirs.size();) {
+    std::size_t end = dirs.find(':', at);
+    if (end == std::string::npos) end = dirs.size();
+    const std::string dir = end > at ? dirs.substr(at, end - at) : ".";
+    const std::string candidate = dir + "/" + name;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    at = end + 1;
+  }
+  return {};
+}
+
+double Seconds(const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; }
+
 std::vector<char*> CStrings(std::vector<std::string>& strings) {
   std::vector<char*> out;
   for (auto& s : strings) out.push_back(s.data());
@@ -86,6 +108,10 @@ std::string ProcessResult::Describe() const {
 
 struct Subprocess::Impl {
   pid_t pid = -1;
+  Fd pidFd;  // readable once the process has ended; invalid where the system has none
+  Clock::time_point started;
+  Clock::time_point ended;
+  rusage usage{};
   bool reaped = false;
   int status = 0;
   bool timedOut = false;
@@ -141,20 +167,32 @@ struct Subprocess::Impl {
 
   bool TryReap() {
     if (reaped) return true;
-    const pid_t r = ::waitpid(pid, &status, WNOHANG);
+    const pid_t r = ::wait4(pid, &status, WNOHANG, &usage);
     if (r == pid) reaped = true;
     if (r < 0 && errno == ECHILD) reaped = true;  // not ours any more; nothing to wait for
+    if (reaped) ended = Clock::now();
     return reaped;
+  }
+
+  // Sleeps until the process has ended or `deadline` has come, whichever is first.
+  void AwaitEnd(Clock::time_point deadline) {
+    while (!TryReap()) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left.count() <= 0) return;
+      if (pidFd.Valid()) {
+        pollfd p{pidFd.Get(), POLLIN, 0};
+        ::poll(&p, 1, static_cast<int>(left.count()));
+      } else {
+        std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(left, 2ms));
+      }
+    }
   }
 
   void KillGroup() {
     if (!reaped) ::kill(-pid, SIGKILL);
   }
 
-  void ReapBounded(Clock::duration limit) {
-    const auto deadline = Clock::now() + limit;
-    while (!TryReap() && Clock::now() < deadline) std::this_thread::sleep_for(2ms);
-  }
+  void ReapBounded(Clock::duration limit) { AwaitEnd(Clock::now() + limit); }
 
   void WaitForEof(Clock::duration limit) {
     std::unique_lock lock(mutex);
@@ -178,47 +216,70 @@ struct Subprocess::Impl {
 Subprocess::Subprocess(const std::vector<std::string>& argv, const ProcessOptions& options)
     : m_impl(std::make_unique<Impl>()) {
   if (argv.empty()) throw std::runtime_error("Subprocess: empty argv");
+  const std::string program = ProgramPath(argv[0]);
+  if (program.empty()) {
+    throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(ENOENT));
+  }
   auto [outRead, outWrite] = MakePipe();
-  auto [errRead, errWrite] = MakePipe();
+  Fd errRead, errWrite;
+  if (options.errPath.empty()) std::tie(errRead, errWrite) = MakePipe();
+  auto [reportRead, reportWrite] = MakePipe();  // the child's errno when it cannot start
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, outWrite.Get(), 1);
-  posix_spawn_file_actions_adddup2(&actions, errWrite.Get(), 2);
-  if (!options.workDir.empty()) {
-    posix_spawn_file_actions_addchdir_np(&actions, options.workDir.c_str());
-  }
-
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  sigset_t none;
-  sigemptyset(&none);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  for (int s : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2}) {
-    sigaddset(&defaults, s);
-  }
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setsigdefault(&attr, &defaults);
-  posix_spawnattr_setpgroup(&attr, 0);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                      POSIX_SPAWN_SETSIGDEF);
-
+  // Everything the child needs is made here: between fork and exec only plain system calls.
   std::vector<std::string> args = argv;
   std::vector<std::string> env = BuildEnvironment(options);
   auto argvC = CStrings(args);
   auto envC = CStrings(env);
-  pid_t pid = -1;
-  const int rc = ::posix_spawnp(&pid, argvC[0], &actions, &attr, argvC.data(), envC.data());
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attr);
-  if (rc != 0) {
-    throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
+  const char* workDir = options.workDir.empty() ? nullptr : options.workDir.c_str();
+  const char* errPath = options.errPath.empty() ? nullptr : options.errPath.c_str();
+  const pid_t parent = ::getpid();
+
+  m_impl->started = Clock::now();
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
+  if (pid == 0) {
+    auto fail = [&] {
+      const int e = errno;
+      [[maybe_unused]] const ssize_t n = ::write(reportWrite.Get(), &e, sizeof e);
+      ::_exit(127);
+    };
+    ::setpgid(0, 0);
+    if (options.endWithParentThread) {
+      if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) fail();
+      if (::getppid() != parent) ::_exit(127);  // the parent went before the request took hold
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (int s : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2}) {
+      ::signal(s, SIG_DFL);
+    }
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int err = errPath != nullptr ? ::open(errPath, O_WRONLY | O_CREAT | O_TRUNC, 0644)
+                                       : errWrite.Get();
+    if (in < 0 || err < 0) fail();
+    if (::dup2(in, 0) < 0 || ::dup2(outWrite.Get(), 1) < 0 || ::dup2(err, 2) < 0) fail();
+    if (workDir != nullptr && ::chdir(workDir) != 0) fail();
+    ::execve(program.c_str(), argvC.data(), envC.data());
+    fail();
   }
+  // Also in the parent, so that a kill of the group right after the start cannot miss it.
+  ::setpgid(pid, pid);
   m_impl->pid = pid;
+  m_impl->pidFd = Fd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
   outWrite.Reset();
   errWrite.Reset();
+  reportWrite.Reset();
+  int childErrno = 0;
+  ssize_t n;
+  do {
+    n = ::read(reportRead.Get(), &childErrno, sizeof childErrno);
+  } while (n < 0 && errno == EINTR);
+  if (n == static_cast<ssize_t>(sizeof childErrno)) {
+    m_impl->ReapBounded(kReapAfterKill);
+    throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(childErrno));
+  }
+  if (!options.errPath.empty()) m_impl->errEof = true;
   m_impl->drainer = std::thread(&Impl::Drain, m_impl.get(), std::move(outRead), std::move(errRead));
 }
 
@@ -232,8 +293,7 @@ bool Subprocess::Running() { return !m_impl->TryReap(); }
 
 ProcessResult Subprocess::Wait(std::chrono::milliseconds timeout) {
   Impl& p = *m_impl;
-  const auto deadline = Clock::now() + timeout;
-  while (!p.TryReap() && Clock::now() < deadline) std::this_thread::sleep_for(2ms);
+  p.AwaitEnd(Clock::now() + timeout);
   if (!p.reaped) {
     p.timedOut = true;
     p.KillGroup();
@@ -248,6 +308,12 @@ ProcessResult Subprocess::Wait(std::chrono::milliseconds timeout) {
     result.exitCode = WEXITSTATUS(p.status);
   } else if (p.reaped && WIFSIGNALED(p.status)) {
     result.signal = WTERMSIG(p.status);
+  }
+  if (p.reaped) {
+    result.wallSeconds = std::chrono::duration<double>(p.ended - p.started).count();
+    result.userSeconds = Seconds(p.usage.ru_utime);
+    result.systemSeconds = Seconds(p.usage.ru_stime);
+    result.maxRssKib = p.usage.ru_maxrss;
   }
   std::lock_guard lock(p.mutex);
   result.out = p.out;

@@ -64,11 +64,14 @@ inline void Enter(QWidget *w)
     QApplication::sendEvent(w, &focus);
 }
 
+// Selects this item and no other, as a plain click does. QListWidget::setCurrentItem(item) alone
+// would add it to a selection the window kept over a relist (the file just copied, say), when
+// that one sorts before it.
 inline void Select(QListWidget *list, const QString &text)
 {
     const QList<QListWidgetItem *> found = list->findItems(text, Qt::MatchExactly);
     ASSERT_EQ(found.size(), 1) << text.toStdString();
-    list->setCurrentItem(found.front());
+    list->setCurrentItem(found.front(), QItemSelectionModel::ClearAndSelect);
 }
 
 // Selects these items and no others, as Ctrl and clicks would.

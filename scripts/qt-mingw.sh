@@ -9,7 +9,7 @@
 # options and the MinGW toolchain file; a complete one is reused at once. Only a build that
 # succeeded and an install that holds the platform plugin are marked complete: a prefix without
 # the mark is removed and built again (the build folder beside it is kept, so that a second try
-# resumes where the first stopped). Building takes about 20 minutes on two cores.
+# resumes where the first stopped). Building takes about 32 minutes on two idle cores.
 # Installs what it needs from Debian's packages; adds a deb-src entry for the mirror and suite
 # the host's Qt came from, in a file of its own under /etc/apt/sources.list.d/.
 # Everything but the prefix goes to standard error.

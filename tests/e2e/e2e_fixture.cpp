@@ -79,9 +79,11 @@ ToolRun SplitWineTrace(ProcessResult run, std::string& wineErrors) {
   static const std::regex kBox(
       R"re(^[0-9a-f]{4}:Call user32\.MessageBoxA\([0-9a-f]+,[0-9a-f]+ "(.*)",[0-9a-f]+ "(.*)",([0-9a-f]+)\) ret=[0-9a-f]+$)re");
   static const std::regex kWineLine(R"(^[0-9a-f]{4}:(trace:relay:|Call |Ret |Starting ).*)");
-  // Wine's error channel, and its loader's fatal start-up lines ("wine: failed to map the
-  // shared user data: c0000018"), which it writes before it ends with status 1.
-  static const std::regex kWineError(R"(^([0-9a-f]{4}:err:|wine: ).*)");
+  // Wine's error channel, with a thread number or, before the first thread exists, without
+  // ("err:virtual:virtual_alloc_first_teb wine: failed to map the shared user data: c0000018"),
+  // and its loader's fatal start-up lines ("wine: ..."), which it writes before it ends with
+  // status 1.
+  static const std::regex kWineError(R"(^(([0-9a-f]{4}:)?err:|wine: ).*)");
   ToolRun split;
   static_cast<ProcessResult&>(split) = std::move(run);
   std::string own;
@@ -351,8 +353,10 @@ ToolRun E2eTest::Run(const std::vector<std::string>& args,
     std::string wineErrors;
     ToolRun run = SplitWineTrace(test::RunProcess(test::ToolCommand(args), timeout, o), wineErrors);
     // Now and then Wine fails to start a program on its own: it ends at once with status 1
-    // and no output of the program's (at most a line of its loader's). The tool never ends so unless it had nothing to do (a delete of no names,
-    // which a second start repeats harmlessly), so such a run is started once more.
+    // and no output of the program's (at most a line of its loader's). The tool ends so by
+    // itself only after a delete, which prints nothing and which a second start repeats
+    // harmlessly (it asks again for names already gone and ends with the same status), so such a
+    // run is started once more.
     if (run.exited && run.exitCode == 1 && run.out.empty() && run.err.empty() &&
         run.boxes.empty()) {
       std::cout << "[ wine     ] the run ended with status 1 and no output; starting it once more"

@@ -26,6 +26,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QStringDecoder>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -309,10 +310,11 @@ TEST_F(FrontEndToEnd, OverTheSerialLineThePortOfTheDeviceMapListsAndTakesAFile)
     cabrix::test::XdgConfigHome xdg;
     SimOptions o;
     o.pty = xdg.ComLink(7);
-    o.args = {"--idle-timeout", "5"};
+    o.args = {"--idle-timeout", "5", "--baud", "115200"};
     SimProcess serial(std::move(o));
     qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(xdg.Path().string()));
     WriteFileBytes(serial.Store() / "serial.txt", "over the line");
+    WriteFileBytes(serial.Store() / "slow.bin", PatternBytes(200000, 3));
     const std::string bytes = PatternBytes(5000, 9);
     WriteFileBytes(Pc("up.bin"), bytes);
     TForm1 &form = OpenAndSet();
@@ -327,7 +329,7 @@ TEST_F(FrontEndToEnd, OverTheSerialLineThePortOfTheDeviceMapListsAndTakesAFile)
     form.Button5->click();
     EXPECT_TRUE(boxes.empty());
     EXPECT_TRUE(form.PlcListValid());
-    EXPECT_EQ(Items(form.ListBox1), QStringList{"serial.txt"});
+    EXPECT_EQ(Items(form.ListBox1), (QStringList{"serial.txt", "slow.bin"}));
 
     Enter(form.FileListBox1);
     Select(form.FileListBox1, "up.bin");
@@ -335,7 +337,29 @@ TEST_F(FrontEndToEnd, OverTheSerialLineThePortOfTheDeviceMapListsAndTakesAFile)
     form.Button2->click();
     EXPECT_EQ(boxes.size(), 1u);
     EXPECT_EQ(ReadFileBytes(serial.Store() / "up.bin"), bytes);
-    EXPECT_EQ(Items(form.ListBox1), (QStringList{"serial.txt", "up.bin"}));
+    EXPECT_EQ(Items(form.ListBox1), (QStringList{"serial.txt", "slow.bin", "up.bin"}));
+
+    // A read cancelled mid-way leaves the controller inside its exchange; the listing that
+    // follows still finds it.
+    boxes.clear();
+    Enter(form.ListBox1);
+    Select(form.ListBox1, "slow.bin");
+    answers = {mrYes};
+    // Cancel once the wait box has been up for a second: the whole read takes 17 s.
+    QTimer cancel;
+    int ticks = 0;
+    QObject::connect(&cancel, &QTimer::timeout, [&] {
+        if (Form3->isVisible() && ++ticks == 5)
+            Form3->Button1->click();
+    });
+    cancel.start(200);
+    form.Button2->click();
+    cancel.stop();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1], Notice("Копирование отменено."));
+    EXPECT_TRUE(form.PlcListValid());
+    EXPECT_EQ(Items(form.ListBox1), (QStringList{"serial.txt", "slow.bin", "up.bin"}));
+    EXPECT_FALSE(fs::exists(Pc("slow.bin")));
 }
 
 } // namespace

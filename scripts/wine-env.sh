@@ -32,17 +32,31 @@ unset DISPLAY WAYLAND_DISPLAY
 # among lines of Wine's own (DLL loading and the like), while the box itself returns at once.
 CABRIX_WINE_MSGBOX_DEBUG="-all,+relay"
 
-# The registry reaches the prefix's files only when the Wine server ends, hence the waits.
+# A prefix is initialised once per build folder, as <build>/wineprefix-pristine, which no
+# program runs in afterwards; every named prefix starts as a copy of it, which takes a second
+# where an initialisation takes the better part of a minute. The registry reaches the prefix's
+# files only when the Wine server ends, hence the waits.
 if [ ! -f "$WINEPREFIX/.cabrix-ready" ]; then
-  rm -rf "$WINEPREFIX"
-  if ! { timeout 180 wineboot -i && timeout 60 wineserver -w &&
-         timeout 60 wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ \
-           /d 'user32.MessageBoxA' /f && timeout 60 wineserver -w; } >/dev/null 2>&1 ||
-     ! grep -q RelayInclude "$WINEPREFIX/user.reg"; then
-    echo "wine-env: could not initialise $WINEPREFIX" >&2
-    return 1 2>/dev/null || exit 1
+  _cabrix_pristine="$CABRIX_WIN_BUILD/wineprefix-pristine"
+  exec {_cabrix_lock}>"$CABRIX_WIN_BUILD/.wineprefix-pristine.lock"
+  flock "$_cabrix_lock"
+  if [ ! -f "$_cabrix_pristine/.cabrix-ready" ]; then
+    rm -rf "$_cabrix_pristine"
+    if ! (export WINEPREFIX=$_cabrix_pristine
+          timeout 180 wineboot -i && timeout 60 wineserver -w &&
+            timeout 60 wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ \
+              /d 'user32.MessageBoxA' /f && timeout 60 wineserver -w) >/dev/null 2>&1 ||
+       ! grep -q RelayInclude "$_cabrix_pristine/user.reg"; then
+      echo "wine-env: could not initialise $_cabrix_pristine" >&2
+      exec {_cabrix_lock}>&-
+      return 1 2>/dev/null || exit 1
+    fi
+    touch "$_cabrix_pristine/.cabrix-ready"
   fi
-  touch "$WINEPREFIX/.cabrix-ready"
+  rm -rf "$WINEPREFIX"
+  cp -a "$_cabrix_pristine" "$WINEPREFIX"
+  exec {_cabrix_lock}>&-
+  unset _cabrix_pristine _cabrix_lock
 fi
 
 # The prefix's Wine server, started here so that it does not inherit a test's standard output
@@ -65,6 +79,32 @@ wineserver -p60 </dev/null >>"$_cabrix_server_log" 2>&1 || true
 # goes first, with its output in the log.
 timeout 60 wine cmd.exe /c exit </dev/null >>"$_cabrix_server_log" 2>&1 || true
 unset _cabrix_server_log
+
+# Runs a Windows program under Wine for at most SECONDS, as `timeout SECONDS wine ...` does,
+# and starts it once more if Wine itself failed to start it: status 1, and Wine's loader said so
+# on standard error (now and then "wine: failed to map the shared user data: c0000018", a clash
+# at the fixed address Wine maps for every process). The retry is noted in
+# <build>/wine-retries.log, which scripts/wine-test.sh shows at its end; the run's own standard
+# error comes out at the run's end.
+#   cabrix_wine 300 "$CABRIX_WIN_BIN/cabrix.exe" /?
+cabrix_wine() {
+  local seconds=$1 err status try
+  shift
+  err=$(mktemp)
+  for try in 1 2; do
+    status=0
+    timeout "$seconds" wine "$@" 2>"$err" || status=$?
+    if [ "$try" -eq 2 ] || [ "$status" -ne 1 ] ||
+       ! grep -q -E '(^|[: ])wine: (failed|could not)' "$err"; then
+      break
+    fi
+    echo "$(date '+%F %T') Wine failed to start $*: $(grep -m1 -E 'wine: ' "$err"); started it once more" \
+      >>"$CABRIX_WIN_BUILD/wine-retries.log"
+  done
+  cat "$err" >&2
+  rm -f "$err"
+  return "$status"
+}
 
 # Ends the prefix's Wine server and every Wine program still running in the prefix.
 cabrix_wine_stop_server() {

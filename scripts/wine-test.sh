@@ -19,6 +19,7 @@ targets=(platform_win_tests)
 [ "$frontend" = ON ] && targets+=(frontend_win_tests)
 cmake --build "$build_win" --target "${targets[@]}" -j 2
 
+rm -f "$build_win/wine-retries.log"
 failed=0
 run() {
   local started=$SECONDS
@@ -38,5 +39,9 @@ if [ "$frontend" = ON ]; then
   # window from one of the installation.
   run env CABRIX_WINDOW_STEPS=short bash tests/wine/window_test.sh
   run bash tests/wine/installer_test.sh
+fi
+if [ -s "$build_win/wine-retries.log" ]; then
+  echo "wine-test: runs that Wine failed to start and that were started once more:"
+  sed 's/^/  /' "$build_win/wine-retries.log"
 fi
 exit "$failed"

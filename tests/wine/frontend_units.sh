@@ -24,4 +24,4 @@ cabrix_wine_register_com "$com" "$work/com$com"
 cabrix_wine_restart_server
 
 total=$(stat -f -c '%b * %S' "$WINEPREFIX/drive_c/")
-CABRIX_WINE_COM_LISTED=$com CABRIX_WINE_C_TOTAL_BYTES=$((total)) timeout 300 wine "$exe" </dev/null
+CABRIX_WINE_COM_LISTED=$com CABRIX_WINE_C_TOTAL_BYTES=$((total)) cabrix_wine 300 "$exe" </dev/null

@@ -37,7 +37,7 @@ for run in none help; do
   label="cabrix.exe (no arguments)"
   if [ "$run" = help ]; then args=("/?"); label="cabrix.exe /?"; fi
   status=0
-  timeout 60 wine "$win_tool" "${args[@]}" </dev/null >"$work/out" 2>"$work/err" || status=$?
+  cabrix_wine 60 "$win_tool" "${args[@]}" </dev/null >"$work/out" 2>"$work/err" || status=$?
   if [ "$status" -ne 0 ]; then echo "FAIL $label: exit status $status" >&2; failed=1; fi
   if [ -s "$work/err" ]; then
     echo "FAIL $label: wrote to standard error:" >&2; cat "$work/err" >&2; failed=1

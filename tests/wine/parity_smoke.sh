@@ -60,7 +60,7 @@ compare() {
       (cd "$work" && XDG_CONFIG_HOME="$work/xdg" timeout 120 "$posix_bin/cabrix" "${args[@]}") \
         </dev/null >"$work/$label.$side.out" 2>"$work/$label.$side.err" || status=$?
     else
-      (cd "$work" && WINEDEBUG=$CABRIX_WINE_MSGBOX_DEBUG timeout 120 wine "$win_tool" "${args[@]}") \
+      (cd "$work" && WINEDEBUG=$CABRIX_WINE_MSGBOX_DEBUG cabrix_wine 120 "$win_tool" "${args[@]}") \
         </dev/null >"$work/$label.$side.out" 2>"$work/$label.$side.trace" || status=$?
     fi
     echo "$status" >"$work/$label.$side.status"

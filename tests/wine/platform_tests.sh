@@ -39,4 +39,4 @@ cabrix_wine_map_com 11 "$work/com11"
 cabrix_wine_map_com 12 "$work/com12"
 cabrix_wine_map_com 13 "$work/no-such-device"
 
-CABRIX_WINE_COM_PAIR=11,12 CABRIX_WINE_COM_DANGLING=13 timeout 300 wine "$exe" </dev/null
+CABRIX_WINE_COM_PAIR=11,12 CABRIX_WINE_COM_DANGLING=13 cabrix_wine 300 "$exe" </dev/null

@@ -52,7 +52,7 @@ stop() {
   printf 'old' >"$dir/big.bin"
   local before result ms
   before=$(wc -l <"$work/sim.log")
-  (cd "$work" && timeout 120 wine "$runner" "$(winepath -w "$dir")" \
+  (cd "$work" && cabrix_wine 120 "$runner" "$(winepath -w "$dir")" \
     "\"$(winepath -w "$program")\" $*" </dev/null >"$work/$label.out" 2>"$work/$label.err") || true
   result=$(grep -a -E '^(exit|no |still|cannot)' "$work/$label.err" | tr -d '\r')
   local ok=1

@@ -17,4 +17,5 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update
-$sudo apt-get install -y --no-install-recommends "${missing[@]}"
+# Another apt-get (a script running beside this one) holds dpkg's lock for a while at most.
+$sudo apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=300 "${missing[@]}"

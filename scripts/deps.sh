@@ -17,5 +17,7 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update
-# Another apt-get (a script running beside this one) holds dpkg's lock for a while at most.
+# An install waits for dpkg's lock while another apt-get (a script running beside this one)
+# holds it; apt-get update does not wait for the lists' lock, which is why .ci/run installs
+# everything before it starts anything beside its steps.
 $sudo apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=300 "${missing[@]}"

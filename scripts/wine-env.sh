@@ -33,8 +33,8 @@ unset DISPLAY WAYLAND_DISPLAY
 CABRIX_WINE_MSGBOX_DEBUG="-all,+relay"
 
 # A prefix is initialised once per build folder, as <build>/wineprefix-pristine, which no
-# program runs in afterwards; every named prefix starts as a copy of it, which takes a second
-# where an initialisation takes the better part of a minute. The registry reaches the prefix's
+# program runs in afterwards; every named prefix starts as a copy of it, which takes a few
+# seconds where an initialisation takes about twenty. The registry reaches the prefix's
 # files only when the Wine server ends, hence the waits.
 if [ ! -f "$WINEPREFIX/.cabrix-ready" ]; then
   _cabrix_pristine="$CABRIX_WIN_BUILD/wineprefix-pristine"
